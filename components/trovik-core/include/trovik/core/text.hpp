@@ -1,0 +1,29 @@
+#pragma once
+// The shared ways of printing values in messages and reprs.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace trovik::core::text {
+
+// Appends `s` as a quoted debug string: between double quotes, with \\, \",
+// \0, \t, \r, \n and \u{hex} for any other non-printable character.
+// A byte that is not part of valid UTF-8 is written as \u{its value}.
+void append_debug_quoted(std::string& out, std::string_view s);
+std::string debug_quoted(std::string_view s);
+
+// `{:#0Nx}`: "0x" then lowercase hex digits, zero-padded so that the whole
+// text (prefix included) is at least `width` characters.
+std::string hex_prefixed(std::uint64_t value, int width);
+
+// Decodes one UTF-8 code point at `pos`, advancing it; returns -1 on an invalid sequence.
+std::int32_t decode_utf8(std::string_view s, std::size_t& pos) noexcept;
+bool is_valid_utf8(std::string_view s) noexcept;
+
+// Unicode White_Space.
+bool is_white_space(std::uint32_t cp) noexcept;
+
+// Trims Unicode white space from both ends of valid UTF-8 text.
+std::string_view trim_white_space(std::string_view s) noexcept;
+
+}  // namespace trovik::core::text

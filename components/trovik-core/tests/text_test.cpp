@@ -1,0 +1,49 @@
+#include <doctest/doctest.h>
+
+#include "trovik/core/error.hpp"
+#include "trovik/core/text.hpp"
+
+using namespace trovik::core;
+
+TEST_CASE("debug quoting escapes what a reader could not see") {
+    CHECK(text::debug_quoted("a/b") == "\"a/b\"");
+    CHECK(text::debug_quoted("q\"b\\s") == "\"q\\\"b\\\\s\"");
+    CHECK(text::debug_quoted(std::string_view("\0\t\r\n", 4)) == "\"\\0\\t\\r\\n\"");
+    CHECK(text::debug_quoted("\x07") == "\"\\u{7}\"");
+    CHECK(text::debug_quoted("\x7f") == "\"\\u{7f}\"");
+    CHECK(text::debug_quoted("caf\xc3\xa9 \xe2\x98\x83") == "\"caf\xc3\xa9 \xe2\x98\x83\"");
+    CHECK(text::debug_quoted("\xe2\x80\x8b") == "\"\\u{200b}\"");
+    CHECK(text::debug_quoted("'") == "\"'\"");
+}
+
+TEST_CASE("prefixed hex pads to the whole width") {
+    CHECK(text::hex_prefixed(0xa517, 6) == "0xa517");
+    CHECK(text::hex_prefixed(0xff, 6) == "0x00ff");
+    CHECK(text::hex_prefixed(0x1ff, 4) == "0x1ff");
+    CHECK(text::hex_prefixed(0, 4) == "0x00");
+}
+
+TEST_CASE("white space trimming follows Unicode White_Space") {
+    CHECK(text::trim_white_space(" 7\n") == "7");
+    CHECK(text::trim_white_space("\xe2\x80\x83x\xc2\xa0") == "x");
+    CHECK(text::trim_white_space("  ") == "");
+    CHECK(text::trim_white_space("a b") == "a b");
+}
+
+TEST_CASE("errors display their kind and text") {
+    CHECK(Error::closed().display() == "resource is closed");
+    CHECK(Error::io("disk full").display() == "io error: disk full");
+    CHECK(Error::transport_fault("x").display() == "transport error: x");
+    CHECK(Error::codec("bad").display() == "codec error: bad");
+    CHECK(Error::auth("no").display() == "authentication error: no");
+    CHECK(Error::unsupported("retained messages").display() == "unsupported capability: retained messages");
+}
+
+TEST_CASE("utf-8 validation refuses overlongs and surrogates") {
+    CHECK(text::is_valid_utf8("plain"));
+    CHECK(text::is_valid_utf8("\xf0\x9f\x98\x80"));
+    CHECK_FALSE(text::is_valid_utf8("\xff"));
+    CHECK_FALSE(text::is_valid_utf8("\xc0\xaf"));
+    CHECK_FALSE(text::is_valid_utf8("\xed\xa0\x80"));
+    CHECK_FALSE(text::is_valid_utf8("\xe2\x82"));
+}

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what trovik needs to build and test, then builds and installs the
+# package. Safe to run again: installed packages are skipped and the build
+# directory under build/ is reused, so a rebuild only compiles what changed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+APT_PACKAGES=(g++ libssl-dev libasio-dev nlohmann-json3-dev doctest-dev ccache mosquitto openssl)
+PIP_PACKAGES=(scikit-build-core ninja cmake pytest pytest-asyncio crcmod)
+
+missing=()
+for p in "${APT_PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+PY=${PYTHON:-python3}
+need=()
+for p in "${PIP_PACKAGES[@]}"; do
+  "$PY" -m pip show -q "$p" >/dev/null 2>&1 || need+=("$p")
+done
+if ((${#need[@]})); then
+  echo "setup: installing ${need[*]}"
+  "$PY" -m pip install -q --root-user-action=ignore "${need[@]}"
+fi
+
+# The module: a persistent build directory and ccache keep rebuilds short.
+export CCACHE_DIR=${CCACHE_DIR:-$PWD/build/ccache}
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
+"$PY" -m pip install -q --root-user-action=ignore --no-build-isolation --no-deps .
