@@ -1,0 +1,166 @@
+// The module frame: the module definition, its one execution step, the
+// exception types and constants, and `version`.
+#include <cstdint>
+#include <string_view>
+
+#include "binding/binding.hpp"
+
+namespace trovik::py {
+
+extern PyObject* class_module_name;
+
+namespace {
+
+struct OrderEntry {
+    const char* source;
+    const char* name;
+};
+
+// The registration order of every name the module can hold.
+constexpr OrderEntry kOrder[] = {
+#include "registration_order.inc"
+};
+
+const Function version_fn{"version", "Returns the version of the native trovik module.", {},
+                          [] { return std::string_view("0.2.0"); }};
+
+// ---- exceptions ----------------------------------------------------------------
+PyObject* make_exception(PyObject*, const void* context) {
+    auto type = reinterpret_cast<PyObject* (*)()>(const_cast<void*>(context));
+    PyObject* t = type();
+    Py_XINCREF(t);
+    return t;
+}
+
+struct ExceptionEntry {
+    ExceptionEntry(const char* name, PyObject* (*type)()) {
+        register_entry(name, &make_exception, reinterpret_cast<const void*>(type));
+    }
+};
+const ExceptionEntry trovik_error_entry{"TrovikError", &trovik_error_type};
+
+// ---- constants -----------------------------------------------------------------
+struct Constant {
+    const char* name;
+    std::uint64_t number;
+    const char* text;  // set for the one text constant
+};
+
+constexpr Constant kConstants[] = {
+    {"I2C_RESERVED_FROM", 120, nullptr},
+    {"I2C_RESERVED_BELOW", 8, nullptr},
+    {"CHIRPSTACK_UPLINK_TOPIC", 0, "application/+/device/+/event/up"},
+    {"LORAWAN_SAVED_LEN", 1678, nullptr},
+    {"LORAWAN_LA_FPORT_RELAY", 226, nullptr},
+    {"LORAWAN_TRUSTED_ED_NUMBER", 16, nullptr},
+    {"LORAWAN_WOR_ATTEMPTS_WO_ACK", 8, nullptr},
+    {"LORAWAN_WOR_DATA_DELAY_US", 50000, nullptr},
+    {"LORAWAN_WOR_ACK_DELAY_US", 50000, nullptr},
+    {"LORAWAN_RELAY_FWD_DELAY_US", 50000, nullptr},
+    {"LORAWAN_RXR_DELAY_US", 18000000, nullptr},
+    {"LORAWAN_FORWARD_OVERHEAD", 6, nullptr},
+    {"LORAWAN_MIN_WOR_PREAMBLE_SYMBOLS", 8, nullptr},
+    {"LORAWAN_RECEIVE_DELAY1_US", 1000000, nullptr},
+    {"LORAWAN_RECEIVE_DELAY2_US", 2000000, nullptr},
+    {"LORAWAN_JOIN_ACCEPT_DELAY1_US", 5000000, nullptr},
+    {"LORAWAN_JOIN_ACCEPT_DELAY2_US", 6000000, nullptr},
+    {"LORAWAN_RECEIVE_WINDOW_TOLERANCE_US", 20, nullptr},
+    {"LORAWAN_MAX_FCNT_GAP", 16384, nullptr},
+    {"LORAWAN_ADR_ACK_LIMIT", 64, nullptr},
+    {"LORAWAN_ADR_ACK_DELAY", 32, nullptr},
+    {"LORAWAN_RETRANSMIT_TIMEOUT_MIN_US", 1000000, nullptr},
+    {"LORAWAN_RETRANSMIT_TIMEOUT_MAX_US", 3000000, nullptr},
+    {"LORAWAN_CLOCK_PORT", 202, nullptr},
+    {"LORAWAN_FRAGMENT_PORT", 201, nullptr},
+    {"LORAWAN_MULTICAST_PORT", 200, nullptr},
+    {"LORAWAN_FIRMWARE_PORT", 203, nullptr},
+    {"LORAWAN_MAX_FRAGMENTS", 16383, nullptr},
+};
+
+PyObject* make_constant(PyObject*, const void* context) {
+    auto* c = static_cast<const Constant*>(context);
+    if (c->text) return PyUnicode_FromString(c->text);
+    return PyLong_FromUnsignedLongLong(c->number);
+}
+
+const bool constants_registered = [] {
+    for (const Constant& c : kConstants) register_entry(c.name, &make_constant, &c);
+    return true;
+}();
+
+// ---- the execution step --------------------------------------------------------
+int add_entry(PyObject* module, PyObject* all, const char* name, const Entry& entry) {
+    PyObject* value = entry.make(module, entry.context);
+    if (!value) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+        return -1;
+    }
+    PyObject* key = PyUnicode_FromString(name);
+    int rc = key ? PyList_Append(all, key) : -1;
+    Py_XDECREF(key);
+    if (rc == 0) rc = PyModule_AddObjectRef(module, name, value);
+    Py_DECREF(value);
+    return rc;
+}
+
+int exec_module(PyObject* module) {
+    if (!module) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+        return -1;
+    }
+    if (!PyModule_Check(module)) {
+        raise_not_instance(module, "module");
+    }
+    PyObject* name = PyModule_GetNameObject(module);
+    if (!name) return -1;
+    Py_XDECREF(class_module_name);
+    class_module_name = name;
+
+    PyObject* all = nullptr;
+    for (const OrderEntry& e : kOrder) {
+        Entry entry = find_entry(e.name);
+        if (!entry.make) continue;  // an area not built into this module
+        if (!all) {
+            all = PyList_New(0);
+            if (!all || PyModule_AddObjectRef(module, "__all__", all) < 0) {
+                Py_XDECREF(all);
+                return -1;
+            }
+        }
+        if (add_entry(module, all, e.name, entry) < 0) {
+            Py_DECREF(all);
+            return -1;
+        }
+    }
+    Py_XDECREF(all);
+    return 0;
+}
+
+int exec_guarded(PyObject* module) {
+    PyObject* r = guarded([&]() -> PyObject* { return exec_module(module) == 0 ? Py_None : nullptr; });
+    return r ? 0 : -1;
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_guarded)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_native",
+    "The generated low-level Python surface for the trovik core.",
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace trovik::py
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__native() {
+    return PyModuleDef_Init(&trovik::py::module_def);
+}

@@ -1,0 +1,8 @@
+import pytest
+
+
+@pytest.fixture(scope="session")
+def native():
+    import trovik._native as native
+
+    return native
