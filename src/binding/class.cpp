@@ -64,13 +64,17 @@ PyTypeObject* ClassBase::type() {
     slots.push_back({0, nullptr});
     unsigned flags = Py_TPFLAGS_DEFAULT;
     if (!has_init_) flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
-    PyType_Spec spec{name_, static_cast<int>(basicsize_), 0, flags, slots.data()};
+    // The dotted name gives the type its __module__; __name__ stays the bare
+    // class name.
+    std::string qualified;
+    if (class_module_name) {
+        if (const char* module = PyUnicode_AsUTF8AndSize(class_module_name, nullptr)) qualified = module;
+        PyErr_Clear();
+    }
+    qualified_name_ = qualified.empty() ? std::string(name_) : qualified + "." + name_;
+    PyType_Spec spec{qualified_name_.c_str(), static_cast<int>(basicsize_), 0, flags, slots.data()};
     PyObject* type = PyType_FromSpec(&spec);
     if (!type) return nullptr;
-    if (class_module_name && PyObject_SetAttrString(type, "__module__", class_module_name) < 0) {
-        Py_DECREF(type);
-        return nullptr;
-    }
     type_ = reinterpret_cast<PyTypeObject*>(type);  // kept for the life of the process
     return type_;
 }

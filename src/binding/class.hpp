@@ -86,6 +86,7 @@ private:
     static PyObject* make(PyObject* module, const void* self);
 
     std::size_t basicsize_;
+    std::string qualified_name_;  // the type keeps pointing at it
     std::vector<PyMethodDef> methods_;
     std::vector<PyGetSetDef> getters_;
     std::vector<PyType_Slot> slots_;
