@@ -21,8 +21,11 @@ constexpr OrderEntry kOrder[] = {
 #include "registration_order.inc"
 };
 
-const Function version_fn{"version", "Returns the version of the native trovik module.", {},
-                          [] { return std::string_view("0.2.0"); }};
+const Function version_fn{"version", "Returns the version of the native trovik module.", {}, []() -> PyObject* {
+                              static PyObject* text = check(PyUnicode_FromString("0.2.0"));  // kept for the process
+                              Py_INCREF(text);
+                              return text;
+                          }};
 
 // ---- exceptions ----------------------------------------------------------------
 PyObject* make_exception(PyObject*, const void* context) {
