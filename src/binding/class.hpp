@@ -2,7 +2,7 @@
 // Python classes over C++ values.
 //
 //     static py::Class<Router> router_class{"Router", "One node routing table...", [](auto& c) {
-//         c.init({"address", py::arg("capacity").def(64).show("...")}, "Creates ...",
+//         c.init({"address", py::arg("capacity").def(64).show("...")},
 //                [](std::uint32_t address, std::size_t capacity) { return Router(address, capacity); });
 //         c.def("observe", "Learns a route ...", {"origin", "via", "cost"},
 //               [](Router& self, std::uint32_t origin, std::uint32_t via, std::uint16_t cost) { ... });
@@ -121,7 +121,9 @@ public:
         return *this;
     }
 
-    // The constructor: `f` takes the converted arguments and returns a T.
+    // The constructor: `f` takes the converted arguments and returns a T. Its
+    // signature header goes on the class docstring, which is what Python
+    // shows for the constructor.
     template <class F>
     Class& init(Params params, F) {
         Init<F>::sig() = Signature(name_, "__new__", params, false);

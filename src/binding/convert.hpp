@@ -183,6 +183,14 @@ PyObject* to_py(T v) { return to_py(static_cast<unsigned long long>(v)); }
 PyObject* none();
 
 template <class T>
+PyObject* to_py(std::optional<T> v);
+template <class T>
+    requires(!std::is_same_v<T, std::uint8_t>)
+PyObject* to_py(std::vector<T> items);
+template <class... T>
+PyObject* to_py(std::tuple<T...> items);
+
+template <class T>
 PyObject* to_py(std::optional<T> v) {
     if (!v) return none();
     return to_py(std::move(*v));
