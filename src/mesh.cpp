@@ -85,6 +85,8 @@ const Function mesh_limits_fn{
 Class<mesh::DynamicSeenCache> seen_class{
     "SeenPackets", "A memory of recently seen packets, so a node relays each one only once.", [](auto& c) {
         c.init({arg("capacity").def(64).show("...")},
+               "Creates an empty cache remembering up to `capacity` packets.\n\nA capacity of zero remembers "
+               "nothing, so every copy of a packet is relayed.",
                [](std::size_t capacity) {
                    // The whole cache is taken at once; a capacity no memory can hold is a MemoryError.
                    try {

@@ -187,12 +187,11 @@ struct Writer {
     std::unique_ptr<Guarded<ros2::CdrWriter>> state;
 };
 
-// The constructor's own text, which has no separate home on the type:
-// "Creates an encoder with the encapsulation header already written."
 Class<Writer> writer_class{
     "CdrWriter", "A CDR encoder, which writes primitives with the alignment the wire format\nrequires.",
     [](auto& c) {
-        c.init({}, [] { return Writer{std::make_unique<Guarded<ros2::CdrWriter>>("this writer is poisoned")}; });
+        c.init({}, "Creates an encoder with the encapsulation header already written.",
+               [] { return Writer{std::make_unique<Guarded<ros2::CdrWriter>>("this writer is poisoned")}; });
         c.def("write_i32", "Appends a 32-bit signed integer.", {"value"}, [](const Writer& self, std::int32_t value) {
             self.state->with([&](ros2::CdrWriter& w) { w.write_i32(value); });
         });
@@ -243,15 +242,15 @@ struct Reader {
     std::unique_ptr<Guarded<Cursor>> state;
 };
 
-// The constructor's own text, which has no separate home on the type:
-// "Creates a decoder over encoded bytes.\n\nRaises `ValueError` if the bytes
-// carry no valid CDR encapsulation header."
 Class<Reader> reader_class{
     "CdrReader",
     "A CDR decoder, which reads primitives back in the order they were written.\n\nReading past the end returns "
     "`None` rather than raising, because a short\nbuffer is a wire condition rather than a programming error.",
     [](auto& c) {
-        c.init({"data"}, [](ByteVec data) {
+        c.init({"data"},
+               "Creates a decoder over encoded bytes.\n\nRaises `ValueError` if the bytes carry no valid CDR "
+               "encapsulation header.",
+               [](ByteVec data) {
             if (!ros2::CdrReader::open(data)) raise_value_error("the bytes carry no valid CDR encapsulation header");
             return Reader{std::make_unique<Guarded<Cursor>>("this reader is poisoned", std::move(data))};
         });

@@ -57,7 +57,11 @@ Class<Decision> decision_class{
 
 Class<DynamicRouter> router_class{
     "Router", "One node routing table, learned from the traffic the node hears.", [](auto& c) {
-        c.init({"address", arg("capacity").def(64).show("...")}, [](std::uint32_t address, std::size_t capacity) {
+        c.init({"address", arg("capacity").def(64).show("...")},
+               "Creates an empty routing table for a node at `address`.\n\n`capacity` is how many routes to make "
+               "room for. A capacity of zero floods\nevery unknown destination, which is the behavior with no table "
+               "at all.",
+               [](std::uint32_t address, std::size_t capacity) {
             try {
                 return DynamicRouter(address, capacity);
             } catch (const std::bad_alloc&) {

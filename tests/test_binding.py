@@ -107,7 +107,10 @@ def test_text_signatures_come_from_the_declaration():
     assert native.Router.routes.__text_signature__ == "($self)"
     assert native.mesh_frame.__text_signature__ == "(src, dst, id, payload, hop_limit=None)"
     assert native.Message.__text_signature__ == "(topic, payload)"
-    assert native.Router.__doc__ == "One node routing table, learned from the traffic the node hears."
+    assert native.Router.__doc__.startswith(
+        "One node routing table, learned from the traffic the node hears.\n\n"
+        "Creates an empty routing table for a node at `address`."
+    )
     assert native.Router.address.__doc__ == "The address this router answers for."
 
 

@@ -519,14 +519,17 @@ def test_method_signatures_and_docstrings(native, cls, method, signature, doc):
 def test_class_docstrings(native):
     assert native.CdrWriter.__text_signature__ == "()"
     assert native.CdrWriter.__doc__ == (
-        "A CDR encoder, which writes primitives with the alignment the wire format\nrequires."
+        "A CDR encoder, which writes primitives with the alignment the wire format\nrequires.\n\n"
+        "Creates an encoder with the encapsulation header already written."
     )
     assert native.CdrWriter.bytes.__doc__ == "The bytes written so far."
     assert native.CdrReader.__text_signature__ == "(data)"
     assert native.CdrReader.__doc__ == (
         "A CDR decoder, which reads primitives back in the order they were written.\n\n"
         "Reading past the end returns `None` rather than raising, because a short\n"
-        "buffer is a wire condition rather than a programming error."
+        "buffer is a wire condition rather than a programming error.\n\n"
+        "Creates a decoder over encoded bytes.\n\nRaises `ValueError` if the bytes carry no valid CDR "
+        "encapsulation header."
     )
 
 

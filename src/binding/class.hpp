@@ -2,7 +2,7 @@
 // Python classes over C++ values.
 //
 //     static py::Class<Router> router_class{"Router", "One node routing table...", [](auto& c) {
-//         c.init({"address", py::arg("capacity").def(64).show("...")},
+//         c.init({"address", py::arg("capacity").def(64).show("...")}, "Creates an empty routing table ...",
 //                [](std::uint32_t address, std::size_t capacity) { return Router(address, capacity); });
 //         c.def("observe", "Learns a route ...", {"origin", "via", "cost"},
 //               [](Router& self, std::uint32_t origin, std::uint32_t via, std::uint16_t cost) { ... });
@@ -122,12 +122,22 @@ public:
     }
 
     // The constructor: `f` takes the converted arguments and returns a T. Its
-    // signature header goes on the class docstring, which is what Python
-    // shows for the constructor.
+    // signature header, and its own documentation if given, go on the class
+    // docstring, which is what Python shows for the constructor.
     template <class F>
-    Class& init(Params params, F) {
+    Class& init(Params params, F f) {
+        return init(params, nullptr, f);
+    }
+    // With the constructor's own documentation, which follows the class's.
+    template <class F>
+    Class& init(Params params, const char* init_doc, F) {
         Init<F>::sig() = Signature(name_, "__new__", params, false);
-        set_constructor_doc(make_doc(Init<F>::sig(), name_, doc_));
+        std::string text = doc_;
+        if (init_doc) {
+            text += "\n\n";
+            text += init_doc;
+        }
+        set_constructor_doc(make_doc(Init<F>::sig(), name_, text.c_str()));
         add_slot(Py_tp_new, reinterpret_cast<void*>(&Init<F>::tp_new));
         return *this;
     }

@@ -1,0 +1,77 @@
+#include "trovik/core/number_text.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <string_view>
+#include <system_error>
+
+namespace trovik::core::number_text {
+namespace {
+
+template <class F>
+void append_any(std::string& out, F value, const FloatLayout& layout) {
+    if (std::isnan(value)) {
+        out += "NaN";
+        return;
+    }
+    if (std::signbit(value)) out += '-';
+    if (std::isinf(value)) {
+        out += "inf";
+        return;
+    }
+    value = std::fabs(value);
+    if (value == 0) {
+        out += layout.whole_point_zero ? "0.0" : "0";
+        return;
+    }
+
+    // std::to_chars gives the shortest digits that read back to the same value
+    // of type F (the nearest such when several qualify), as d[.ddd]e±xx.
+    char buffer[64];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    (void)ec;  // the buffer holds any float's scientific form
+    const std::string_view scientific(buffer, static_cast<std::size_t>(end - buffer));
+    const auto e_at = scientific.find('e');
+    std::string digits;
+    digits.reserve(e_at);
+    for (const char c : scientific.substr(0, e_at))
+        if (c != '.') digits += c;
+    int exponent = 0;
+    const auto exponent_text = scientific.substr(e_at + 1);
+    std::from_chars(exponent_text.data() + (exponent_text[0] == '+'), exponent_text.data() + exponent_text.size(),
+                    exponent);
+
+    const int count = static_cast<int>(digits.size());
+    if (exponent < layout.plain_min_exponent || exponent > layout.plain_max_exponent) {
+        out += digits[0];
+        if (count > 1) {
+            out += '.';
+            out.append(digits, 1);
+        }
+        out += 'e';
+        if (exponent < 0)
+            out += '-';
+        else if (layout.exponent_plus)
+            out += '+';
+        out += std::to_string(exponent < 0 ? -exponent : exponent);
+    } else if (exponent >= count - 1) {
+        out += digits;
+        out.append(static_cast<std::size_t>(exponent - (count - 1)), '0');
+        if (layout.whole_point_zero) out += ".0";
+    } else if (exponent >= 0) {
+        out.append(digits, 0, static_cast<std::size_t>(exponent + 1));
+        out += '.';
+        out.append(digits, static_cast<std::size_t>(exponent + 1));
+    } else {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-exponent - 1), '0');
+        out += digits;
+    }
+}
+
+}  // namespace
+
+void append_float(std::string& out, double value, const FloatLayout& layout) { append_any(out, value, layout); }
+void append_float(std::string& out, float value, const FloatLayout& layout) { append_any(out, value, layout); }
+
+}  // namespace trovik::core::number_text
