@@ -36,6 +36,7 @@ struct Traits<R (C::*)(A...) const noexcept> : Traits<R (C::*)(A...) const> {};
 // fault exception.
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {
+    HoldingGil holding;
     try {
         return body();
     } catch (const PendingError&) {

@@ -8,6 +8,30 @@
 
 namespace trovik::py {
 
+// How deep this thread is inside code that holds the interpreter lock (binding
+// calls, and blocks that took it with `WithGil`). Lets a Python reference
+// dropped on an arbitrary thread know whether it may be released at once.
+extern thread_local int gil_depth;
+struct HoldingGil {
+    HoldingGil() noexcept { ++gil_depth; }
+    ~HoldingGil() { --gil_depth; }
+    HoldingGil(const HoldingGil&) = delete;
+};
+
+// Takes the interpreter lock for a scope, from any thread.
+class WithGil {
+public:
+    WithGil() noexcept : state_(PyGILState_Ensure()) { ++gil_depth; }
+    ~WithGil() {
+        --gil_depth;
+        PyGILState_Release(state_);
+    }
+    WithGil(const WithGil&) = delete;
+
+private:
+    PyGILState_STATE state_;
+};
+
 // An owned reference. Moves, never copies by accident.
 class Ref {
 public:

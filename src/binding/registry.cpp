@@ -4,6 +4,9 @@
 #include <unordered_map>
 
 namespace trovik::py {
+
+thread_local int gil_depth = 0;
+
 namespace {
 
 std::unordered_map<std::string_view, Entry>& entries() {

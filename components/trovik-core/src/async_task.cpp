@@ -1,0 +1,24 @@
+#include "trovik/core/async/task.hpp"
+
+namespace trovik::core::async::detail {
+
+void TaskControl::abort(const std::shared_ptr<TaskControl>& control) {
+    if (!control || control->finished.load(std::memory_order_acquire)) return;
+    // Emitted on the strand, so it never races the task's own use of its
+    // slots, and skipped once the task is done: its cancellation state is
+    // gone by then.
+    asio::post(control->strand, [control] {
+        if (!control->finished.load(std::memory_order_relaxed))
+            control->signal.emit(asio::cancellation_type::terminal);
+    });
+}
+
+void TaskControl::finish(std::shared_ptr<TaskControl> control) {
+    // The coroutine's cancellation state lives inside the signal and is still
+    // referenced while the finished coroutine unwinds on this strand; drop
+    // the control block only after that.
+    auto strand = control->strand;
+    asio::post(strand, [control = std::move(control)] {});
+}
+
+}  // namespace trovik::core::async::detail

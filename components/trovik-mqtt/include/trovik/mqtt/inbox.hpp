@@ -1,0 +1,41 @@
+#pragma once
+// Where a link's received messages wait, and the error that ended its connection.
+#include <memory>
+#include <optional>
+#include <variant>
+
+#include <asio/awaitable.hpp>
+
+#include "trovik/core/message.hpp"
+#include "trovik/mqtt/detail/sync.hpp"
+#include "trovik/mqtt/qos.hpp"
+
+namespace trovik::mqtt {
+
+// One item of a connection's inbox channel.
+using InboxItem = std::variant<core::Message, core::Error>;
+using InboxChannel = detail::Channel<InboxItem>;
+
+// A shared handle to an asynchronous lock over the receiving end of the
+// current connection's channel, if any. Copies share it.
+class Inbox {
+public:
+    Inbox();
+
+    // Holds the inbox's lock for the whole call, so receivers are served one
+    // at a time in call order. Closed without a receiving end; otherwise the
+    // next message, the error that ended the connection, or nothing once the
+    // channel has ended and is empty. Cancelling a waiting recv takes
+    // nothing from the channel and releases the lock.
+    asio::awaitable<Result<std::optional<core::Message>>> recv() const;
+
+    // Drops the current receiving end, if any, and stores `receiver`. Waits
+    // for a recv in progress to finish.
+    asio::awaitable<void> replace(std::optional<InboxChannel::Receiver> receiver) const;
+
+private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace trovik::mqtt

@@ -1,0 +1,97 @@
+#pragma once
+// The MQTT 3.1.1 link: one client connection to one broker, over TCP or TLS,
+// served by one background event-loop task per connection.
+//
+// Apart from `recv` (and the `Inbox` it reads), the operations of one
+// transport must not overlap: its owner holds its own asynchronous lock
+// around each call. Every awaitable runs on any executor of the runtime the
+// transport was made with; the event-loop task runs on a strand of it.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include <asio/any_io_executor.hpp>
+#include <asio/awaitable.hpp>
+
+#include "trovik/core/message.hpp"
+#include "trovik/mqtt/client.hpp"
+#include "trovik/mqtt/config.hpp"
+#include "trovik/mqtt/delivery.hpp"
+#include "trovik/mqtt/inbox.hpp"
+#include "trovik/mqtt/qos.hpp"
+
+namespace trovik::mqtt {
+
+// A connection failure of the client as the link reports it: the refusals of
+// the client id, the credentials and the authorisation get their own texts,
+// everything else is a transport fault with the failure's description.
+core::Error map_connection_error(const client::ConnectionError& error);
+
+// A request the client refused to queue because its event loop has ended.
+core::Error map_client_error();
+
+class MqttTransport {
+public:
+    // Not connected. `executor` is the runtime the event-loop tasks run on.
+    MqttTransport(MqttConfig config, asio::any_io_executor executor);
+    MqttTransport(const MqttTransport&) = delete;
+    MqttTransport& operator=(const MqttTransport&) = delete;
+    // Aborts the event-loop task, if any, without a DISCONNECT: the broker
+    // then publishes the will.
+    ~MqttTransport();
+
+    const MqttConfig& config() const noexcept { return config_; }
+    // The shared inbox handle, for receiving without the owner's lock.
+    const Inbox& inbox() const noexcept { return inbox_; }
+
+    // Disconnects first, then opens a new connection and starts its
+    // event-loop task; returns once the broker accepted it (CONNACK), or the
+    // reason it did not. Cancelling it aborts the new connection's task and
+    // leaves the transport disconnected.
+    asio::awaitable<Result<void>> connect();
+
+    // Writes DISCONNECT when connected, waits up to a second for the task to
+    // finish, then aborts it and empties the inbox. Never fails. Cancelling
+    // it still cuts the connection and ends its inbox channel.
+    asio::awaitable<void> disconnect();
+
+    bool is_connected() const;
+
+    // The client's request handle while the connection is live, else Closed.
+    Result<client::Handle> live() const;
+
+    // The next message, nothing once the connection has ended, or an error
+    // (Closed without a connection). Same as `inbox().recv()`.
+    asio::awaitable<Result<std::optional<core::Message>>> recv() const { return inbox_.recv(); }
+
+    // Checks the topic and the packet size, then queues the publish (waiting
+    // while the request queue is full). The Delivery says when it is done.
+    // `topic` and `payload` are borrowed while the call is pending. A publish
+    // cancelled while waiting for room queues nothing.
+    asio::awaitable<Result<delivery::Delivery>> publish(std::string_view topic, std::span<const std::uint8_t> payload,
+                                                        std::optional<QoS> qos, bool retain);
+
+    // publish at the config's QoS, not retained, without waiting for the delivery.
+    asio::awaitable<Result<void>> send(std::string_view topic, std::span<const std::uint8_t> payload);
+
+    // Queues a SUBSCRIBE of the filter at the config's QoS; the SUBACK is not
+    // awaited. `filter` is borrowed while the call is pending.
+    asio::awaitable<Result<void>> subscribe(std::string_view filter);
+
+private:
+    struct Task;
+
+    MqttConfig config_;
+    asio::any_io_executor executor_;
+    Inbox inbox_;
+    std::shared_ptr<std::atomic<bool>> closed_;
+    std::shared_ptr<delivery::Requested> requested_;
+    std::optional<client::Handle> client_;
+    std::shared_ptr<Task> task_;
+    std::optional<InboxChannel::Receiver::Ender> inbox_end_;
+};
+
+}  // namespace trovik::mqtt

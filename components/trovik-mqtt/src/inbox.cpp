@@ -1,0 +1,29 @@
+#include "trovik/mqtt/inbox.hpp"
+
+namespace trovik::mqtt {
+
+struct Inbox::State {
+    detail::AsyncMutex mutex;
+    std::optional<InboxChannel::Receiver> receiver;
+};
+
+Inbox::Inbox() : state_(std::make_shared<State>()) {}
+
+asio::awaitable<Result<std::optional<core::Message>>> Inbox::recv() const {
+    auto state = state_;
+    auto guard = co_await state->mutex.lock();
+    if (!state->receiver) co_return std::unexpected(core::Error::closed());
+    auto item = co_await state->receiver->receive();
+    if (!item) co_return std::optional<core::Message>();
+    if (auto* error = std::get_if<core::Error>(&*item)) co_return std::unexpected(std::move(*error));
+    co_return std::optional<core::Message>(std::get<core::Message>(std::move(*item)));
+}
+
+asio::awaitable<void> Inbox::replace(std::optional<InboxChannel::Receiver> receiver) const {
+    auto state = state_;
+    auto guard = co_await state->mutex.lock();
+    state->receiver.reset();
+    state->receiver = std::move(receiver);
+}
+
+}  // namespace trovik::mqtt
