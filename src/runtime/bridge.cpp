@@ -1,6 +1,8 @@
 #include "runtime/bridge.hpp"
 
 #include <atomic>
+#include <unordered_map>
+#include <vector>
 #include <system_error>
 
 #include <asio/error.hpp>
@@ -81,49 +83,6 @@ PyObject* cancel_on_done(PyObject* capsule, PyObject* future) {
 }
 PyMethodDef cancel_on_done_def{"_trovik_cancel_on_done", &cancel_on_done, METH_O, nullptr};
 
-// loop.call_soon_threadsafe(complete, fut, value, is_exception, outcome):
-// runs on the loop's thread, where the future may be touched; checks once
-// more that the future was not cancelled meanwhile. `outcome` is a capsule
-// holding what the task produced, handed back if the future is gone.
-const char* const kOutcomeCapsule = "trovik.outcome";
-
-void drop_outcome(PyObject* capsule) {
-    HoldingGil holding;
-    delete static_cast<detail::Outcome*>(PyCapsule_GetPointer(capsule, kOutcomeCapsule));
-}
-
-// Hands a finished outcome back to its work and frees it; lock held.
-void give_back(PyObject* capsule) {
-    auto* outcome = static_cast<detail::Outcome*>(PyCapsule_GetPointer(capsule, kOutcomeCapsule));
-    PyErr_Clear();
-    if (!outcome) return;
-    outcome->dropped();
-    PyCapsule_SetPointer(capsule, const_cast<char*>("trovik.spent"));  // not freed twice
-    PyCapsule_SetDestructor(capsule, nullptr);
-    delete outcome;
-}
-
-PyObject* complete(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-    HoldingGil holding;
-    if (nargs != 4) {
-        PyErr_SetString(PyExc_TypeError, "complete takes four arguments");
-        return nullptr;
-    }
-    PyObject* future = args[0];
-    Ref cancelled(PyObject_CallMethod(future, "cancelled", nullptr));
-    if (!cancelled) return nullptr;
-    if (cancelled.get() == Py_True) {
-        if (args[3] != Py_None) give_back(args[3]);
-        Py_RETURN_NONE;
-    }
-    const char* method = PyObject_IsTrue(args[2]) ? "set_exception" : "set_result";
-    Ref done(PyObject_CallMethod(future, method, "O", args[1]));
-    if (!done) return nullptr;
-    Py_RETURN_NONE;
-}
-PyMethodDef complete_def{"_trovik_complete", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&complete)),
-                         METH_FASTCALL, nullptr};
-
 PyObject* mark_finalizing(PyObject*, PyObject*) {
     finalizing.store(true, std::memory_order_release);
     Py_RETURN_NONE;
@@ -166,6 +125,143 @@ PyObject* exception_for(std::exception_ptr error) {
 
 }  // namespace
 
+namespace detail {
+
+struct Completion {
+    std::shared_ptr<PyObject> future;
+    TaskContext context;  // released with the interpreter lock, in the drain
+    std::exception_ptr error;
+    std::unique_ptr<Outcome> outcome;
+};
+
+struct LoopQueue {
+    std::shared_ptr<PyObject> loop;
+    std::mutex lock;
+    std::vector<Completion> items;
+    bool scheduled = false;  // a drain is queued or about to be
+
+    std::vector<Completion> take() {
+        std::lock_guard g(lock);
+        scheduled = false;
+        return std::exchange(items, {});
+    }
+    // The interpreter is shutting down: leave every Python reference be.
+    void abandon() {
+        for (Completion& c : take()) {
+            new std::shared_ptr<PyObject>(std::move(c.future));
+            new TaskContext(std::move(c.context));
+            (void)c.outcome.release();
+        }
+    }
+};
+
+}  // namespace detail
+
+namespace {
+
+using detail::Completion;
+using detail::LoopQueue;
+
+// The completion queue of each loop that has awaitables in flight (lock held
+// to use it). A queue keeps its loop alive, so a loop's address is not reused
+// while its entry can still be found.
+std::unordered_map<PyObject*, std::weak_ptr<LoopQueue>>& loop_queues() {
+    static auto* table = new std::unordered_map<PyObject*, std::weak_ptr<LoopQueue>>();
+    return *table;
+}
+
+// Completes one future on its loop's thread, checking once more that it was
+// not cancelled meanwhile; a cancelled one hands its outcome back.
+void complete_one(Completion& c) {
+    Ref cancelled(PyObject_CallMethod(c.future.get(), "cancelled", nullptr));
+    if (!cancelled) {
+        PyErr_Print();
+        return;
+    }
+    if (cancelled.get() == Py_True) {
+        if (c.outcome) c.outcome->dropped();
+        return;
+    }
+    PyObject* value = nullptr;
+    const char* method = "set_result";
+    if (c.error) {
+        value = exception_for(c.error);
+        method = "set_exception";
+    } else {
+        value = c.outcome->convert();
+        if (!value) {
+            PyObject *type, *exc, *tb;
+            PyErr_Fetch(&type, &exc, &tb);
+            PyErr_NormalizeException(&type, &exc, &tb);
+            if (exc && tb) PyException_SetTraceback(exc, tb);
+            Py_XDECREF(type);
+            Py_XDECREF(tb);
+            value = exc;
+            method = "set_exception";
+        }
+    }
+    if (!value) {
+        PyErr_Print();
+        return;
+    }
+    Ref owned(value);
+    Ref done(PyObject_CallMethod(c.future.get(), method, "O", value));
+    if (!done) PyErr_Print();
+}
+
+const char* const kQueueCapsule = "trovik.completions";
+
+void drop_queue(PyObject* capsule) {
+    HoldingGil holding;
+    delete static_cast<std::shared_ptr<LoopQueue>*>(PyCapsule_GetPointer(capsule, kQueueCapsule));
+}
+
+// Scheduled with call_soon_threadsafe: completes every queued future.
+PyObject* drain(PyObject* capsule, PyObject*) {
+    HoldingGil holding;
+    auto* queue = static_cast<std::shared_ptr<LoopQueue>*>(PyCapsule_GetPointer(capsule, kQueueCapsule));
+    if (!queue) return nullptr;
+    for (Completion& c : (*queue)->take()) complete_one(c);
+    Py_RETURN_NONE;
+}
+PyMethodDef drain_def{"_trovik_complete", &drain, METH_NOARGS, nullptr};
+
+}  // namespace
+
+namespace detail {
+
+std::shared_ptr<LoopQueue> queue_of(const std::shared_ptr<PyObject>& loop) {
+    auto& table = loop_queues();
+    auto it = table.find(loop.get());
+    if (it != table.end()) {
+        if (auto queue = it->second.lock()) return queue;
+    }
+    if (table.size() > 64) std::erase_if(table, [](const auto& entry) { return entry.second.expired(); });
+    auto queue = std::make_shared<LoopQueue>();
+    queue->loop = loop;
+    table[loop.get()] = queue;
+    return queue;
+}
+
+// Asks the loop to drain the queue (lock held). A loop that no longer takes
+// callbacks (it closed) gets nothing: the outcomes go back to their work.
+void schedule_drain(const std::shared_ptr<LoopQueue>& queue) {
+    auto* holder = new std::shared_ptr<LoopQueue>(queue);
+    Ref capsule(PyCapsule_New(holder, kQueueCapsule, &drop_queue));
+    if (!capsule) delete holder;
+    Ref fn(capsule ? PyCFunction_NewEx(&drain_def, capsule.get(), nullptr) : nullptr);
+    Ref scheduled(fn ? PyObject_CallMethod(queue->loop.get(), "call_soon_threadsafe", "O", fn.get()) : nullptr);
+    if (scheduled) return;
+    PyErr_Print();  // the loop is closed, for one: nothing to hand the outcomes to
+    for (Completion& c : queue->take())
+        if (c.outcome) c.outcome->dropped();
+}
+
+}  // namespace detail
+
+namespace {
+}  // namespace
+
 std::shared_ptr<PyObject> share(PyObject* owned) { return std::shared_ptr<PyObject>(owned, &release); }
 
 ActingFor::ActingFor(const TaskContext* context) noexcept : previous_(acting_for) { acting_for = context; }
@@ -177,7 +273,8 @@ TaskContext current_task_context() {
     PyObject* loop = check(PyObject_CallNoArgs(py.get_running_loop));
     auto shared_loop = share(loop);
     PyObject* context = check(PyObject_CallNoArgs(py.copy_context));
-    return TaskContext{std::move(shared_loop), share(context)};
+    auto completions = detail::queue_of(shared_loop);
+    return TaskContext{std::move(shared_loop), share(context), std::move(completions)};
 }
 
 namespace detail {
@@ -222,73 +319,22 @@ void watch_cancellation(const Launch& launch, core::async::AbortHandle abort) {
 
 void finish(std::shared_ptr<PyObject> future, TaskContext context, std::exception_ptr error,
             std::unique_ptr<Outcome> outcome) {
-    core::async::post_blocking([future = std::move(future), context = std::move(context), error,
-                                outcome = std::move(outcome)]() mutable {
+    std::shared_ptr<LoopQueue> queue = context.completions;
+    bool wake;
+    {
+        std::lock_guard g(queue->lock);
+        queue->items.push_back(Completion{std::move(future), std::move(context), error, std::move(outcome)});
+        wake = !queue->scheduled;
+        queue->scheduled = true;
+    }
+    if (!wake) return;  // a drain is on its way and will take this one too
+    core::async::post_blocking([queue]() mutable {
         if (finalizing.load(std::memory_order_acquire)) {
-            (void)outcome.release();  // the interpreter is going away: leave everything be
+            queue->abandon();
             return;
         }
         WithGil gil;
-        // Whatever happens below, drop the references while the lock is ours.
-        struct Drop {
-            std::shared_ptr<PyObject>& future;
-            TaskContext& context;
-            std::unique_ptr<Outcome>& outcome;
-            ~Drop() {
-                outcome.reset();
-                future.reset();
-                context = TaskContext{};
-            }
-        } drop{future, context, outcome};
-        Ref cancelled(PyObject_CallMethod(future.get(), "cancelled", nullptr));
-        if (!cancelled) {
-            PyErr_Print();
-            return;
-        }
-        if (cancelled.get() == Py_True) {  // the outcome is dropped
-            if (outcome) outcome->dropped();
-            return;
-        }
-        PyObject* value = nullptr;
-        bool is_exception = false;
-        if (error) {
-            value = exception_for(error);
-            is_exception = true;
-        } else {
-            value = outcome->convert();
-            if (!value) {
-                PyObject *type, *exc, *tb;
-                PyErr_Fetch(&type, &exc, &tb);
-                PyErr_NormalizeException(&type, &exc, &tb);
-                if (exc && tb) PyException_SetTraceback(exc, tb);
-                Py_XDECREF(type);
-                Py_XDECREF(tb);
-                value = exc;
-                is_exception = true;
-            }
-        }
-        if (!value) {
-            PyErr_Print();
-            return;
-        }
-        Ref owned_value(value);
-        Ref capsule;
-        if (outcome) {
-            capsule = Ref(PyCapsule_New(outcome.get(), kOutcomeCapsule, &drop_outcome));
-            if (capsule) (void)outcome.release();
-        } else {
-            capsule = Ref::borrow(Py_None);
-        }
-        Ref fn(builtin(&complete_def));
-        Ref flag(PyBool_FromLong(is_exception ? 1 : 0));
-        Ref scheduled;
-        if (fn && flag && capsule)
-            scheduled = Ref(PyObject_CallMethod(context.loop.get(), "call_soon_threadsafe", "OOOOO", fn.get(),
-                                                future.get(), value, flag.get(), capsule.get()));
-        if (!scheduled) {
-            PyErr_Print();  // the loop is closed, for one: nothing to hand the outcome to
-            if (capsule && capsule.get() != Py_None) give_back(capsule.get());
-        }
+        schedule_drain(queue);
     });
 }
 

@@ -49,9 +49,15 @@ struct TaskFailure {
 std::shared_ptr<PyObject> share(PyObject* owned);
 
 // The event loop and `contextvars` context a task belongs to.
+namespace detail {
+struct LoopQueue;
+}
+
 struct TaskContext {
     std::shared_ptr<PyObject> loop;
     std::shared_ptr<PyObject> context;
+    // Where finished tasks of this loop wait to be handed to it.
+    std::shared_ptr<detail::LoopQueue> completions;
 };
 
 // The context of the calling task if this thread runs on one's behalf, else
@@ -114,13 +120,18 @@ struct Launch {
 Launch prepare();
 // Hands the task's abort handle to the future's done-callback.
 void watch_cancellation(const Launch& launch, core::async::AbortHandle abort);
-// Called on a runtime worker when the task ends: converts on the blocking
-// pool and completes the future on its loop. `outcome` is null when `error`
-// is set.
+// Called on a runtime worker when the task ends: queues the outcome for the
+// future's loop. Outcomes are handed over in batches: a blocking-pool thread
+// takes the interpreter lock once and asks the loop, through
+// `call_soon_threadsafe`, to complete every queued future on its own thread.
+// `outcome` is null when `error` is set.
 void finish(std::shared_ptr<PyObject> future, TaskContext context, std::exception_ptr error,
             std::unique_ptr<Outcome> outcome);
 // Starts the runtime; the fault exception when it cannot be built.
 void ensure_runtime();
+// The completion queue of `loop` (lock held).
+std::shared_ptr<LoopQueue> queue_of(const std::shared_ptr<PyObject>& loop);
+void schedule_drain(const std::shared_ptr<LoopQueue>& queue);
 
 struct NoDrop {
     template <class T>
