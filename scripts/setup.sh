@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 APT_PACKAGES=(g++ libssl-dev libasio-dev nlohmann-json3-dev doctest-dev ccache mosquitto openssl)
-PIP_PACKAGES=(scikit-build-core ninja cmake pytest pytest-asyncio crcmod cbor2 eclipse-zenoh rosbags)
+PIP_PACKAGES=(scikit-build-core ninja cmake pytest pytest-asyncio crcmod cbor2 eclipse-zenoh rosbags aiocoap paho-mqtt)
 
 missing=()
 for p in "${APT_PACKAGES[@]}"; do
