@@ -598,6 +598,16 @@ Class<PyTransport> py_transport_class{
     "transport handed on is spent: using it afterwards raises.",
     [](auto& c) {
         c.no_borrow();  // the slot guards the link with its own lock
+        c.def_static("coap", "Creates a CoAP transport from endpoint settings.",
+                     {kw_only, "host", "port", arg("bind").none(), arg("reliability").none(),
+                      arg("ack_timeout_ms").none(), arg("max_retransmits").none()},
+                     [](std::string host, std::uint16_t port, std::optional<std::string> bind,
+                        std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
+                        std::optional<std::uint32_t> max_retransmits) {
+                         auto config = coap::settings(std::move(host), port, std::move(bind), std::move(reliability),
+                                                      ack_timeout_ms, max_retransmits);
+                         return make_transport(Kind(coap::make_transport(std::move(config))));
+                     });
         c.def_static("faulty",
                      "Wraps a transport so its next `failures` sends fail.\n\nThis is how a caller checks that a "
                      "ladder falls through to its next rung,\nor that a buffer fills, without unplugging anything. "

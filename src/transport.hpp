@@ -25,6 +25,7 @@
 #include <asio/awaitable.hpp>
 
 #include "binding/python.hpp"
+#include "coap.hpp"
 #include "runtime/bridge.hpp"
 #include "trovik/core/async/mutex.hpp"
 #include "trovik/core/async/oneshot.hpp"
@@ -121,10 +122,11 @@ public:
     using Loopback = loopback::LoopbackTransport;
     using Faulty = loopback::FaultyLink<core::AnyTransport>;
     using Degraded = sim::DegradedLink<core::AnyTransport>;
+    using Coap = coap::CoapTransport;
     using Host = HostTransport;
-    // The MQTT and CoAP links join this list (at its front) with their bindings;
-    // the dispatch below needs nothing more than their four operations.
-    using Link = std::variant<Loopback, Faulty, Degraded, Host>;
+    // The MQTT link joins this list (at its front) with its binding; the
+    // dispatch below needs nothing more than its four operations.
+    using Link = std::variant<Coap, Loopback, Faulty, Degraded, Host>;
 
     template <class L>
         requires std::is_constructible_v<Link, L&&> && (!std::is_same_v<std::remove_cvref_t<L>, Kind>)

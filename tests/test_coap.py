@@ -455,3 +455,32 @@ async def test_our_client_and_our_server_carry_readings_and_commands():
     await s.disconnect()
     assert [(m.topic, m.payload) for m in got] == [("nodes/7/command", b"idle"), ("nodes/7/command", b"sample")]
     assert (reading.topic, reading.payload) == ("nodes/7/reading", b"21.5")
+
+
+# ---- the transport facade over a CoAP client ---------------------------------------
+
+
+async def test_pytransport_coap_puts_to_our_server_and_hands_on():
+    server = await connected_server("sensors/#")
+    link = native.PyTransport.coap(host=LOCAL, port=server.local_port, ack_timeout_ms=200)
+    await link.connect()
+    await link.send("sensors/t", "21.5")
+    message = await asyncio.wait_for(server.recv(), 5)
+    assert (message.topic, message.number) == ("sensors/t", 21.5)
+    wrapped = native.PyTransport.faulty(link, 1)
+    assert not link.is_available and wrapped.is_available
+    with pytest.raises(native.TrovikError):
+        await wrapped.send("sensors/t", b"x")
+    await wrapped.send("sensors/t", b"y")
+    assert (await asyncio.wait_for(server.recv(), 5)).payload == b"y"
+    await server.disconnect()
+
+
+async def test_pytransport_coap_settings_are_the_clients():
+    with pytest.raises(native.TrovikError, match="^unknown reliability Sometimes$"):
+        native.PyTransport.coap(host=LOCAL, port=1, reliability="Sometimes")
+    with pytest.raises(TypeError):
+        native.PyTransport.coap(LOCAL, 1)
+    assert native.PyTransport.coap.__text_signature__ == (
+        "(*, host, port, bind=None, reliability=None, ack_timeout_ms=None, max_retransmits=None)"
+    )
