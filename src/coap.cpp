@@ -1,5 +1,6 @@
 // CoAP for Python: the client endpoint and the server nodes report to.
 #include "coap.hpp"
+#include "transport.hpp"
 
 #include <memory>
 #include <optional>
@@ -57,51 +58,6 @@ using core::async::Mutex;
 using core::async::MutexGuard;
 using ::trovik::coap::Result;
 
-// A place in an object's mutex queue, taken on the caller's thread when the
-// method is called. Each call's task reaches a runtime thread when it happens
-// to, so a task asking for the lock itself could overtake one called before
-// it; with the place taken at the call, calls run in the order Python made them.
-class LockTicket {
-public:
-    explicit LockTicket(Mutex& mutex) : line_(std::make_shared<Line>()) {
-        auto [sender, receiver] = core::async::make_oneshot<MutexGuard>();
-        receiver_.emplace(std::move(receiver));
-        mutex.async_lock(asio::bind_cancellation_slot(
-            line_->signal.slot(),
-            asio::bind_executor(line_->strand, [line = line_, sender = std::move(sender)](
-                                                   std::error_code ec, MutexGuard guard) mutable {
-                // A ticket dropped meanwhile refuses the guard, which unlocks as it goes.
-                if (!ec) std::move(sender).send(std::move(guard));
-            })));
-    }
-    LockTicket(LockTicket&&) noexcept = default;
-    LockTicket& operator=(LockTicket&&) = delete;
-    // A ticket dropped before its lock came (the task aborted, or never
-    // started) leaves the queue without taking the lock.
-    ~LockTicket() {
-        if (line_ && !granted_)
-            asio::post(line_->strand, [line = line_] { line->signal.emit(asio::cancellation_type::terminal); });
-    }
-
-    // Waits for the lock; an aborted task stops here with operation_aborted.
-    asio::awaitable<MutexGuard> acquire() {
-        std::optional<MutexGuard> guard = co_await receiver_->async_wait();
-        if (!guard) throw std::logic_error("a mutex wait ended without the lock");
-        granted_ = true;
-        co_return std::move(*guard);
-    }
-
-private:
-    struct Line {
-        // Serialises the grant with a withdrawal, as the mutex requires.
-        core::async::Strand strand = core::async::runtime().make_strand();
-        asio::cancellation_signal signal;
-    };
-    std::shared_ptr<Line> line_;
-    std::optional<core::async::OneShotReceiver<MutexGuard>> receiver_;
-    bool granted_ = false;
-};
-
 void ok_or_fail(const Result<void>& result) {
     if (!result) throw TaskFailure::trovik(result.error());
 }
@@ -126,39 +82,39 @@ struct ClientState {
 
 struct CoapClient {
     std::shared_ptr<ClientState> state;  // each call's task holds its own reference
-    LockTicket ticket() const { return LockTicket(state->mutex); }
+    LockTurn ticket() const { return LockTurn(state->mutex); }
 };
 
-asio::awaitable<void> client_connect(std::shared_ptr<ClientState> s, LockTicket ticket) {
-    auto guard = co_await ticket.acquire();
+asio::awaitable<void> client_connect(std::shared_ptr<ClientState> s, LockTurn ticket) {
+    auto guard = co_await ticket.wait();
     ok_or_fail(co_await s->transport.connect());
 }
 
-asio::awaitable<void> client_send(std::shared_ptr<ClientState> s, LockTicket ticket, std::string topic,
+asio::awaitable<void> client_send(std::shared_ptr<ClientState> s, LockTurn ticket, std::string topic,
                                   core::Bytes payload) {
-    auto guard = co_await ticket.acquire();
+    auto guard = co_await ticket.wait();
     ok_or_fail(co_await s->transport.send(topic, payload));
 }
 
-asio::awaitable<void> client_subscribe(std::shared_ptr<ClientState> s, LockTicket ticket, std::string filter) {
-    auto guard = co_await ticket.acquire();
+asio::awaitable<void> client_subscribe(std::shared_ptr<ClientState> s, LockTurn ticket, std::string filter) {
+    auto guard = co_await ticket.wait();
     ok_or_fail(co_await s->transport.subscribe(filter));
 }
 
-asio::awaitable<std::optional<core::Message>> client_recv(std::shared_ptr<ClientState> s, LockTicket ticket) {
-    auto guard = co_await ticket.acquire();
+asio::awaitable<std::optional<core::Message>> client_recv(std::shared_ptr<ClientState> s, LockTurn ticket) {
+    auto guard = co_await ticket.wait();
     auto message = co_await s->transport.recv();
     if (!message) throw TaskFailure::trovik(message.error());
     co_return std::move(*message);
 }
 
-asio::awaitable<bool> client_is_connected(std::shared_ptr<ClientState> s, LockTicket ticket) {
-    auto guard = co_await ticket.acquire();
+asio::awaitable<bool> client_is_connected(std::shared_ptr<ClientState> s, LockTurn ticket) {
+    auto guard = co_await ticket.wait();
     co_return s->transport.is_connected();
 }
 
-asio::awaitable<void> client_disconnect(std::shared_ptr<ClientState> s, LockTicket ticket) {
-    auto guard = co_await ticket.acquire();
+asio::awaitable<void> client_disconnect(std::shared_ptr<ClientState> s, LockTurn ticket) {
+    auto guard = co_await ticket.wait();
     co_await s->transport.disconnect();
 }
 
@@ -214,28 +170,28 @@ struct ServerState {
 struct CoapServer {
     std::shared_ptr<ServerState> state;
     server::CoapPublisher publisher;
-    LockTicket ticket() const { return LockTicket(state->mutex); }
+    LockTurn ticket() const { return LockTurn(state->mutex); }
 };
 
-asio::awaitable<void> server_connect(std::shared_ptr<ServerState> s, LockTicket ticket) {
-    auto guard = co_await ticket.acquire();
+asio::awaitable<void> server_connect(std::shared_ptr<ServerState> s, LockTurn ticket) {
+    auto guard = co_await ticket.wait();
     ok_or_fail(co_await s->server.connect());
 }
 
-asio::awaitable<void> server_subscribe(std::shared_ptr<ServerState> s, LockTicket ticket, std::string filter) {
-    auto guard = co_await ticket.acquire();
+asio::awaitable<void> server_subscribe(std::shared_ptr<ServerState> s, LockTurn ticket, std::string filter) {
+    auto guard = co_await ticket.wait();
     s->server.subscribe(filter);
 }
 
-asio::awaitable<std::optional<core::Message>> server_recv(std::shared_ptr<ServerState> s, LockTicket ticket) {
-    auto guard = co_await ticket.acquire();
+asio::awaitable<std::optional<core::Message>> server_recv(std::shared_ptr<ServerState> s, LockTurn ticket) {
+    auto guard = co_await ticket.wait();
     auto message = co_await s->server.recv();
     if (!message) throw TaskFailure::trovik(message.error());
     co_return std::move(*message);
 }
 
-asio::awaitable<void> server_disconnect(std::shared_ptr<ServerState> s, LockTicket ticket) {
-    auto guard = co_await ticket.acquire();
+asio::awaitable<void> server_disconnect(std::shared_ptr<ServerState> s, LockTurn ticket) {
+    auto guard = co_await ticket.wait();
     co_await s->server.disconnect();
 }
 
