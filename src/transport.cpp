@@ -598,6 +598,25 @@ Class<PyTransport> py_transport_class{
     "transport handed on is spent: using it afterwards raises.",
     [](auto& c) {
         c.no_borrow();  // the slot guards the link with its own lock
+        c.def_static("mqtt", "Creates an MQTT transport from broker settings.",
+                     {kw_only, "client_id", "host", "port", arg("keep_alive_secs").none(), arg("capacity").none(),
+                      arg("qos").none(), arg("max_packet_size").none(), arg("username").none(),
+                      arg("password").none(), arg("will").none(), arg("tls").none()},
+                     [](std::string client_id, std::string host, std::uint16_t port,
+                        std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
+                        std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
+                        std::optional<std::string> username, std::optional<std::string> password,
+                        std::optional<In<mqtt::MqttWill>> will, std::optional<In<mqtt::MqttTls>> tls) {
+                         // The will and TLS settings are copied, not consumed.
+                         std::optional<::trovik::mqtt::Will> will_copy;
+                         if (will) will_copy = (*will)->will;
+                         std::optional<::trovik::mqtt::tls::Tls> tls_copy;
+                         if (tls) tls_copy = (*tls)->tls;
+                         auto config = mqtt::settings(std::move(client_id), std::move(host), port, keep_alive_secs,
+                                                      capacity, std::move(qos), max_packet_size, std::move(username),
+                                                      std::move(password), std::move(will_copy), std::move(tls_copy));
+                         return make_transport(Kind(mqtt::make_transport(std::move(config))));
+                     });
         c.def_static("coap", "Creates a CoAP transport from endpoint settings.",
                      {kw_only, "host", "port", arg("bind").none(), arg("reliability").none(),
                       arg("ack_timeout_ms").none(), arg("max_retransmits").none()},

@@ -26,6 +26,7 @@
 
 #include "binding/python.hpp"
 #include "coap.hpp"
+#include "mqtt.hpp"
 #include "runtime/bridge.hpp"
 #include "trovik/core/async/mutex.hpp"
 #include "trovik/core/async/oneshot.hpp"
@@ -122,11 +123,10 @@ public:
     using Loopback = loopback::LoopbackTransport;
     using Faulty = loopback::FaultyLink<core::AnyTransport>;
     using Degraded = sim::DegradedLink<core::AnyTransport>;
+    using Mqtt = mqtt::MqttTransport;
     using Coap = coap::CoapTransport;
     using Host = HostTransport;
-    // The MQTT link joins this list (at its front) with its binding; the
-    // dispatch below needs nothing more than its four operations.
-    using Link = std::variant<Coap, Loopback, Faulty, Degraded, Host>;
+    using Link = std::variant<Mqtt, Coap, Loopback, Faulty, Degraded, Host>;
 
     template <class L>
         requires std::is_constructible_v<Link, L&&> && (!std::is_same_v<std::remove_cvref_t<L>, Kind>)

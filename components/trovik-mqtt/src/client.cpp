@@ -162,7 +162,7 @@ public:
           write_wanted_(executor),
           flushed_(executor),
           slots_freed_(executor),
-          peer_closed_(executor),
+          peer_closed_signal_(executor),
           never_(executor) {}
 
     asio::awaitable<std::optional<ConnectionError>> run() {
@@ -211,7 +211,7 @@ private:
         const auto bytes = codec::encode(connect);
         std::vector<asio::const_buffer> buffers(1, asio::buffer(bytes));
         auto [write_error, written] = co_await stream_->write(std::move(buffers));
-        if (write_error) co_return std::unexpected(ConnectionError::io(describe_error(write_error)));
+        if (write_error) co_return std::unexpected(exchange_failure(write_error));
         last_write_ = Clock::now();
 
         for (;;) {
@@ -225,11 +225,16 @@ private:
                 co_return std::expected<void, ConnectionError>{};
             }
             auto [read_error, count] = co_await read_more();
-            if (read_error) {
-                co_return std::unexpected(ConnectionError::io(
-                    is_peer_close(read_error) ? "the broker closed the connection" : describe_error(read_error)));
-            }
+            if (read_error) co_return std::unexpected(exchange_failure(read_error));
         }
+    }
+
+    // A failure while CONNECT and CONNACK are exchanged. Under TLS 1.3 the
+    // broker checks the client's certificate after the client has finished
+    // its handshake, so a refusal arrives here, as an alert: a TLS failure.
+    static ConnectionError exchange_failure(const std::error_code& ec) {
+        if (ec.category() == asio::error::get_ssl_category()) return ConnectionError::tls(describe_error(ec));
+        return ConnectionError::io(is_peer_close(ec) ? "the broker closed the connection" : describe_error(ec));
     }
 
     // --- Reading ------------------------------------------------------------
@@ -282,9 +287,12 @@ private:
             }
             auto [ec, count] = co_await read_more();
             if (ec) {
-                if (disconnecting_) {
-                    // The broker closed its side after our DISCONNECT: the end we asked for.
-                    peer_closed_.notify();
+                if (disconnect_queued_) {
+                    // The broker closed its side after our DISCONNECT: the end we asked for. The
+                    // broker may close as soon as it reads the DISCONNECT, before our write has
+                    // even completed here, so this holds from the moment it was queued.
+                    peer_closed_ = true;
+                    peer_closed_signal_.notify();
                     for (;;) co_await never_.wait();
                 }
                 if (is_peer_close(ec)) co_return ConnectionError::state("the broker closed the connection");
@@ -422,13 +430,16 @@ private:
                 queue_write(codec::Subscribe{*id, {{std::move(subscribe->filter), subscribe->qos}}});
                 sink_(Outgoing{codec::PacketType::Subscribe, *id});
             } else {
+                disconnect_queued_ = true;
                 queue_write(codec::Disconnect{});
                 while (!outbox_.empty() || writing_) co_await flushed_.wait();
                 sink_(Outgoing{codec::PacketType::Disconnect, 0});
                 disconnecting_ = true;
                 stream_->shutdown_send();
-                asio::steady_timer linger(executor_, disconnect_linger);
-                co_await (peer_closed_.wait() || linger.async_wait(use_tuple));
+                if (!peer_closed_) {
+                    asio::steady_timer linger(executor_, disconnect_linger);
+                    co_await (peer_closed_signal_.wait() || linger.async_wait(use_tuple));
+                }
                 co_return std::nullopt;
             }
         }
@@ -480,12 +491,14 @@ private:
     std::unordered_map<std::uint16_t, Stage> outgoing_;
     std::unordered_map<std::uint16_t, bool> subscriptions_;
     std::size_t in_flight_ = 0;
-    bool disconnecting_ = false;
+    bool disconnect_queued_ = false;  // a DISCONNECT is on its way: the broker's close is expected
+    bool disconnecting_ = false;      // the DISCONNECT is written: nothing more is reported
+    bool peer_closed_ = false;
 
     Signal write_wanted_;
     Signal flushed_;
     Signal slots_freed_;
-    Signal peer_closed_;
+    Signal peer_closed_signal_;
     Signal never_;
 };
 

@@ -12,9 +12,14 @@
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
 
+#include "trovik/core/transport.hpp"
 #include "trovik/mqtt/topics.hpp"
 
 namespace trovik::mqtt {
+
+// The link serves wherever any link does, held by value or in the object form.
+static_assert(core::Transport<MqttTransport> && core::Receive<MqttTransport>);
+static_assert(std::is_nothrow_move_constructible_v<MqttTransport> && std::is_nothrow_move_assignable_v<MqttTransport>);
 
 using core::Error;
 using namespace std::chrono_literals;
@@ -145,8 +150,29 @@ MqttTransport::MqttTransport(MqttConfig config, asio::any_io_executor executor)
       closed_(std::make_shared<std::atomic<bool>>(false)),
       requested_(std::make_shared<delivery::Requested>()) {}
 
-MqttTransport::~MqttTransport() {
+// The channel is ended first: dropping the request handle along with the
+// transport can wake the event loop ahead of the abort, and the reason it then
+// ends for ("Requests done") is no failure a receiver should be told of. A
+// waiting recv gets nothing, as after a disconnect.
+void MqttTransport::drop_connection() noexcept {
+    if (inbox_end_) inbox_end_->end();
     if (task_) task_->abort();
+}
+
+MqttTransport::~MqttTransport() { drop_connection(); }
+
+MqttTransport& MqttTransport::operator=(MqttTransport&& other) noexcept {
+    if (this == &other) return *this;
+    drop_connection();
+    config_ = std::move(other.config_);
+    executor_ = std::move(other.executor_);
+    inbox_ = std::move(other.inbox_);
+    closed_ = std::move(other.closed_);
+    requested_ = std::move(other.requested_);
+    client_ = std::move(other.client_);
+    task_ = std::move(other.task_);
+    inbox_end_ = std::move(other.inbox_end_);
+    return *this;
 }
 
 asio::awaitable<Result<void>> MqttTransport::connect() {

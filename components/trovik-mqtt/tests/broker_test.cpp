@@ -9,6 +9,7 @@
 
 using namespace trovik::mqtt;
 using namespace test;
+using namespace asio::experimental::awaitable_operators;
 using trovik::core::Bytes;
 using trovik::core::Message;
 
@@ -116,6 +117,49 @@ TEST_CASE("the will is published when the connection drops, not after a disconne
     });
 }
 
+TEST_CASE("a moved transport keeps its connection; one assigned over drops its own without a DISCONNECT") {
+    Mosquitto broker({});
+    run_async([&](asio::any_io_executor ex) -> asio::awaitable<void> {
+        auto watcher = co_await connected(config("watcher", broker.port()), ex);
+        co_await subscribe(*watcher, "m/#");
+        const Will will{"m/replaced", bytes("gone"), QoS::AtLeastOnce, false};
+        auto replaced = co_await connected(config("replaced", broker.port()).last_will(will), ex);
+        auto kept = co_await connected(config("kept", broker.port()), ex);
+
+        MqttTransport moved(std::move(*kept));
+        CHECK(moved.is_connected());
+        *replaced = std::move(moved);
+        CHECK(co_await receive(*watcher) == message("m/replaced", "gone"));
+        CHECK(replaced->is_connected());
+        CHECK(display(co_await publish_confirmed(*replaced, "m/kept", "still here", QoS::AtLeastOnce)) == "ok");
+        CHECK(co_await receive(*watcher) == message("m/kept", "still here"));
+        co_await replaced->disconnect();
+    });
+}
+
+TEST_CASE("a recv waiting at a disconnect ends with nothing, though mosquitto closes at the DISCONNECT") {
+    // mosquitto closes its side as soon as it reads the DISCONNECT, which can
+    // reach the client before its own write has completed; that close is the
+    // end the client asked for, not a failure. Repeated, as the two race.
+    Mosquitto broker({});
+    run_async([&](asio::any_io_executor ex) -> asio::awaitable<void> {
+        for (int round = 0; round < 200; ++round) {
+            auto transport = co_await connected(config("leaving", broker.port()), ex);
+            auto receiving = [&]() -> asio::awaitable<Result<std::optional<Message>>> {
+                co_return co_await transport->recv();
+            };
+            auto disconnecting = [&]() -> asio::awaitable<void> {
+                co_await sleep(2ms);
+                co_await transport->disconnect();
+            };
+            auto received = co_await (receiving() && disconnecting());
+            const std::string outcome = !received ? received.error().display() : *received ? "a message" : "nothing";
+            CHECK_MESSAGE(outcome == "nothing", "round " << round << ": " << outcome);
+            if (outcome != "nothing") break;
+        }
+    });
+}
+
 TEST_CASE("mosquitto checks the credentials") {
     Mosquitto broker({.account = std::pair<std::string, std::string>("alice", "secret")});
     struct Case {
@@ -217,7 +261,14 @@ TEST_CASE("TLS presents a client certificate to a broker that requires one") {
             MqttTransport transport(config("client-cert", broker.tls_client_port()).tls(settings), ex);
             auto result = co_await transport.connect();
             CHECK(result.has_value() == c.connects);
-            if (!result) CHECK(result.error().display().starts_with("transport error: "));
+            // Under TLS 1.3 the refusal comes as an alert after the handshake, a TLS failure;
+            // but the CONNECT written meanwhile can make the broker's side reset the
+            // connection, and the reset discards the alert: then it is an I/O failure.
+            if (!result) {
+                const auto text = result.error().display();
+                CHECK_MESSAGE((text.starts_with("transport error: TLS: ") || text.starts_with("transport error: I/O: ")),
+                              text);
+            }
         });
     }
 }

@@ -110,6 +110,37 @@ TEST_CASE("the channel gives what was sent, then nothing once it has ended") {
     });
 }
 
+TEST_CASE("an item given back goes ahead of the rest, unless the receiving end is gone") {
+    run_async([&](asio::any_io_executor) -> asio::awaitable<void> {
+        auto [sender, receiver] = Channel<int>::make();
+        auto returner = receiver.returner();
+        CHECK(sender.send(1));
+        CHECK(sender.send(2));
+        CHECK(co_await receiver.receive() == std::optional(1));
+        CHECK(returner.give_back(1));
+        // Also after the sender has gone: what was taken is still owed.
+        { auto gone = std::move(sender); }
+        CHECK(co_await receiver.receive() == std::optional(1));
+        CHECK(returner.give_back(1));
+        CHECK(co_await receiver.receive() == std::optional(1));
+        CHECK(co_await receiver.receive() == std::optional(2));
+        CHECK(co_await receiver.receive() == std::nullopt);
+        { auto gone = std::move(receiver); }
+        CHECK_FALSE(returner.give_back(3));
+    });
+    run_async([&](asio::any_io_executor) -> asio::awaitable<void> {
+        // A receive already waiting is woken by the item given back.
+        auto [sender, receiver] = Channel<int>::make();
+        auto returner = receiver.returner();
+        auto waiting = [&]() -> asio::awaitable<void> { CHECK(co_await receiver.receive() == std::optional(5)); };
+        auto give = [&]() -> asio::awaitable<void> {
+            co_await sleep(30ms);
+            CHECK(returner.give_back(5));
+        };
+        co_await (waiting() && give());
+    });
+}
+
 TEST_CASE("a one-shot gives its value, or nothing when the sender went without one") {
     run_async([&](asio::any_io_executor) -> asio::awaitable<void> {
         auto [sender, receiver] = OneShot<int>::make();

@@ -29,6 +29,23 @@ public:
     // nothing from the channel and releases the lock.
     asio::awaitable<Result<std::optional<core::Message>>> recv() const;
 
+    // A message taken from the inbox, with the way back to the head of the
+    // channel it came from.
+    struct Taken {
+        core::Message message;
+        InboxChannel::Receiver::Returner origin;
+
+        // Puts the message back ahead of everything still waiting, so a
+        // receiver that lost its caller after the take loses nothing. False,
+        // and the message dropped, when its connection's channel has left the
+        // inbox since (a disconnect or a new connect dropped it with
+        // everything else it held).
+        bool give_back() && { return origin.give_back(InboxItem(std::move(message))); }
+    };
+
+    // As `recv`, keeping the way back for the message.
+    asio::awaitable<Result<std::optional<Taken>>> take() const;
+
     // Drops the current receiving end, if any, and stores `receiver`. Waits
     // for a recv in progress to finish.
     asio::awaitable<void> replace(std::optional<InboxChannel::Receiver> receiver) const;

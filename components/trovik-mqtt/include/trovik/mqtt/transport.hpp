@@ -39,8 +39,13 @@ public:
     MqttTransport(MqttConfig config, asio::any_io_executor executor);
     MqttTransport(const MqttTransport&) = delete;
     MqttTransport& operator=(const MqttTransport&) = delete;
+    // Moving hands over the connection, its task and its inbox; no call may
+    // be pending on either side. A moved-from transport may only be destroyed
+    // or assigned to. Assigning aborts the task of the connection it held.
+    MqttTransport(MqttTransport&&) noexcept = default;
+    MqttTransport& operator=(MqttTransport&& other) noexcept;
     // Aborts the event-loop task, if any, without a DISCONNECT: the broker
-    // then publishes the will.
+    // then publishes the will. A recv waiting on its inbox gets nothing.
     ~MqttTransport();
 
     const MqttConfig& config() const noexcept { return config_; }
@@ -83,6 +88,9 @@ public:
 
 private:
     struct Task;
+
+    // Ends the inbox channel and aborts the event-loop task, without a DISCONNECT.
+    void drop_connection() noexcept;
 
     MqttConfig config_;
     asio::any_io_executor executor_;

@@ -447,6 +447,30 @@ public:
         };
         Ender ender() const { return Ender(state_); }
 
+        // A handle that can put a taken item back at the head of the channel,
+        // for a receiver whose caller went away before it saw the item.
+        class Returner {
+        public:
+            // False, and the item dropped, once the receiving end is gone.
+            bool give_back(T item) const {
+                std::unique_ptr<Wakeable> receiver;
+                {
+                    std::lock_guard guard(state_->mutex);
+                    if (state_->receiver_gone) return false;
+                    state_->items.push_front(std::move(item));
+                    receiver = state_->receivers.pop_front();
+                }
+                wake(std::move(receiver));
+                return true;
+            }
+
+        private:
+            friend class Receiver;
+            explicit Returner(std::shared_ptr<State> state) : state_(std::move(state)) {}
+            std::shared_ptr<State> state_;
+        };
+        Returner returner() const { return Returner(state_); }
+
     private:
         friend class Channel;
         explicit Receiver(std::shared_ptr<State> state) : state_(std::move(state)) {}
