@@ -1,0 +1,168 @@
+// The Python `Store`: a store-and-forward buffer over a memory or file store,
+// and its drain onto a Python transport.
+#include "sync.hpp"
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include <asio/awaitable.hpp>
+
+#include "binding/binding.hpp"
+#include "binding/forms.hpp"
+#include "runtime/bridge.hpp"
+#include "transport.hpp"
+#include "trovik/sync/file.hpp"
+#include "trovik/sync/forward.hpp"
+#include "trovik/sync/memory.hpp"
+#include "trovik/sync/shared.hpp"
+
+namespace trovik::py {
+
+namespace {
+
+// Runs `look` on the slot under its lock. A fault that escapes while the lock
+// is held leaves the slot poisoned; an ordinary refusal never does.
+template <class Look>
+auto with_slot(StoreSlot& slot, Look look) {
+    std::lock_guard guard(slot.lock);
+    if (slot.poisoned) raise_trovik(kStorePoisoned);
+    try {
+        return look(slot.store);
+    } catch (const PendingError&) {
+        throw;
+    } catch (...) {
+        slot.poisoned = true;
+        throw;
+    }
+}
+
+}  // namespace
+
+sync::SharedStore take_store(StoreSlot& slot) {
+    return with_slot(slot, [](std::optional<sync::SharedStore>& store) {
+        if (!store) raise_trovik(kStoreSpent);
+        sync::SharedStore taken = std::move(*store);
+        store.reset();
+        return taken;
+    });
+}
+
+namespace {
+
+// A copy of the handle for one call; the store stays where it is.
+sync::SharedStore handle_of(const PyStore& self) {
+    return with_slot(*self.slot, [](std::optional<sync::SharedStore>& store) {
+        if (!store) raise_trovik(kStoreSpent);
+        return *store;
+    });
+}
+
+PyObject* make_store(sync::StoreKind kind) {
+    return make(PyStore{std::make_shared<StoreSlot>(sync::SharedStore(std::move(kind)))});
+}
+
+std::optional<std::size_t> bound(std::size_t capacity) {
+    if (capacity == 0) return std::nullopt;
+    return capacity;
+}
+
+template <class T>
+T checked(std::expected<T, core::Error> result) {
+    if (!result) throw TaskFailure::trovik(result.error());
+    return std::move(*result);
+}
+
+asio::awaitable<std::size_t> store_len(sync::SharedStore store) { co_return checked(co_await store.len()); }
+
+asio::awaitable<std::optional<core::Bytes>> store_peek(sync::SharedStore store) {
+    co_return checked(co_await store.peek());
+}
+
+asio::awaitable<std::optional<core::Bytes>> store_pop(sync::SharedStore store) {
+    co_return checked(co_await store.pop());
+}
+
+asio::awaitable<void> store_append(sync::SharedStore store, core::Bytes record) {
+    ensure(co_await store.append(record));
+}
+
+asio::awaitable<std::optional<std::string>> store_peek_text(sync::SharedStore store) {
+    co_return checked(co_await sync::peek_text(store));
+}
+
+asio::awaitable<std::optional<std::string>> store_pop_text(sync::SharedStore store) {
+    co_return checked(co_await sync::pop_text(store));
+}
+
+// The transport's lock is held for the whole drain, the store's only around
+// each peek and removal.
+asio::awaitable<std::size_t> store_drain(sync::SharedStore store, SlotCall call, std::string topic) {
+    HeldLink held = co_await call.hold();
+    co_return checked(co_await sync::drain_to(store, held.link(), topic));
+}
+
+PyObject* resolve_none() { return none(); }
+PyObject* resolve_count(std::size_t& count) { return to_py(count); }
+PyObject* resolve_bytes(std::optional<core::Bytes>& record) { return to_py(std::move(record)); }
+PyObject* resolve_text(std::optional<std::string>& text) { return to_py(std::move(text)); }
+
+Class<PyStore> store_class{
+    "Store",
+    "A store-and-forward buffer.\n\nHanding a store to a ladder consumes it, because the ladder owns it from then\n"
+    "on. A consumed store is emptied rather than left aliasing what now belongs to\nthe ladder, so using one twice "
+    "raises.",
+    [](auto& c) {
+        c.no_borrow();  // the slot has its own lock
+        c.def_static("memory",
+                     "Creates a buffer held in memory.\n\nA full store refuses the next append rather than dropping "
+                     "anything, so a\nrecord is never lost without the caller being told.",
+                     {arg("capacity").def(0)},
+                     [](std::size_t capacity) { return make_store(sync::MemoryStore(bound(capacity))); });
+        c.def_static("file",
+                     "Opens a buffer backed by a directory, so it survives a restart.\n\nA record a power cut "
+                     "interrupted mid-write is never seen, and one written\nbefore the cut is found again when the "
+                     "directory is reopened. `capacity` is\nthe most records to hold, or 0 for no bound; a full "
+                     "store refuses the next\nappend, which keeps a long outage from filling the disk.",
+                     {"dir", arg("capacity").def(0)}, [](std::string dir, std::size_t capacity) {
+                         sync::FileStore store = unwrap(sync::FileStore::open(std::filesystem::path(dir)));
+                         store.set_capacity(bound(capacity));
+                         return make_store(std::move(store));
+                     });
+        c.def("len", "How many records the buffer holds.",
+              [](const PyStore& self) { return start_awaitable(store_len(handle_of(self)), resolve_count); });
+        c.def("peek", "Reads the oldest record without removing it, or `None` when empty.",
+              [](const PyStore& self) { return start_awaitable(store_peek(handle_of(self)), resolve_bytes); });
+        c.def("pop", "Removes and returns the oldest record, or `None` when empty.",
+              [](const PyStore& self) { return start_awaitable(store_pop(handle_of(self)), resolve_bytes); });
+        c.def("append", "Adds a record to the end of the buffer.", {"record"},
+              [](const PyStore& self, Payload record) {
+                  sync::SharedStore store = handle_of(self);
+                  return start_awaitable(store_append(std::move(store), core::Bytes(record.bytes.begin(), record.bytes.end())),
+                                         resolve_none);
+              });
+        c.def("peek_text", "Reads the oldest record as text without removing it, or `None` when empty.",
+              [](const PyStore& self) { return start_awaitable(store_peek_text(handle_of(self)), resolve_text); });
+        c.def("pop_text", "Removes and returns the oldest record as text, or `None` when empty.",
+              [](const PyStore& self) { return start_awaitable(store_pop_text(handle_of(self)), resolve_text); });
+        c.def("drain_to",
+              "Drains the buffer onto a transport, publishing each record to `topic`,\noldest first, and returns how "
+              "many went out.\n\nEach record leaves the buffer only once the transport has taken it, so a\nsend that "
+              "fails raises the transport's error and leaves that record and\nevery one after it buffered, in order, "
+              "for the next drain. The transport is\ndriven, not consumed.",
+              {"transport", "topic"}, [](const PyStore& self, In<PyTransport> transport, std::string topic) {
+                  sync::SharedStore store = handle_of(self);
+                  return start_awaitable(store_drain(std::move(store), SlotCall(transport->slot), std::move(topic)),
+                                         resolve_count);
+              });
+        c.prop("is_available", "Whether this store is still holdable, or has been given to a ladder.",
+               [](const PyStore& self) {
+                   std::lock_guard guard(self.slot->lock);
+                   return !self.slot->poisoned && self.slot->store.has_value();
+               });
+    }};
+
+}  // namespace
+}  // namespace trovik::py
