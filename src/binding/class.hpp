@@ -55,7 +55,7 @@ private:
     InstanceBase* inst_;
 };
 
-// The non-template part of a class: its specification, built once, and its
+// The non-template part of a class: its description, built once, and its
 // type object, created on first use.
 class ClassBase {
 public:
