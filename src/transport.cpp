@@ -569,17 +569,41 @@ asio::awaitable<void> call_subscribe(SlotCall call, std::string filter) {
     ensure(co_await held.link().subscribe(filter));
 }
 
-asio::awaitable<std::optional<core::Message>> call_recv(SlotCall call) {
+// A received message, with the slot's lock still held until the message has
+// reached Python or gone back to the slot, so no later call overtakes it.
+struct Receipt {
+    std::optional<core::Message> message;
+    std::optional<HeldLink> held;
+    std::shared_ptr<TransportSlot> slot;
+};
+
+asio::awaitable<Receipt> call_recv(SlotCall call, std::shared_ptr<TransportSlot> slot) {
     HeldLink held = co_await call.hold();
+    if (!slot->returned.empty()) {
+        core::Message message = std::move(slot->returned.front());
+        slot->returned.pop_front();
+        Receipt receipt{std::move(message), std::nullopt, slot};
+        receipt.held.emplace(std::move(held));
+        co_return receipt;
+    }
     core::Received received = co_await held.link().recv();
     if (!received) throw TaskFailure::trovik(received.error());
-    co_return std::move(*received);
+    Receipt receipt{std::move(*received), std::nullopt, std::move(slot)};
+    receipt.held.emplace(std::move(held));
+    co_return receipt;
+}
+
+// A message taken for a `recv` whose future was cancelled goes back to the
+// slot, ahead of anything later: a cancelled receive takes nothing.
+void return_message(Receipt& receipt) {
+    if (receipt.message && receipt.slot) receipt.slot->returned.push_front(std::move(*receipt.message));
+    receipt.message.reset();
 }
 
 PyObject* resolve_none() { return none(); }
-PyObject* resolve_message(std::optional<core::Message> message) {
-    if (!message) return none();
-    return make_message(std::move(*message));
+PyObject* resolve_message(Receipt& receipt) {
+    if (!receipt.message) return none();
+    return make_message(*receipt.message);
 }
 
 // Whether `object` has the attribute; an error other than its absence propagates.
@@ -682,7 +706,9 @@ Class<PyTransport> py_transport_class{
         c.def("recv",
               "Waits for the next message on a subscribed topic, or `None` once the link has ended.\n\nRaises "
               "`TrovikError` when the link fails, or when the transport was handed on.",
-              [](const PyTransport& self) { return start_awaitable(call_recv(SlotCall(self.slot)), resolve_message); });
+              [](const PyTransport& self) {
+                  return start_awaitable(call_recv(SlotCall(self.slot), self.slot), resolve_message, return_message);
+              });
         c.prop("is_available", "Whether this transport is still holdable, or has been handed on.",
                [](const PyTransport& self) { return is_available(*self.slot); });
     }};

@@ -12,6 +12,7 @@
 // takes its place in the lock's queue on the Python thread (`LockTurn`), and
 // its task waits for that turn on the runtime.
 #include <cstdint>
+#include <deque>
 #include <expected>
 #include <memory>
 #include <optional>
@@ -177,6 +178,9 @@ struct TransportSlot {
 
     core::async::Mutex lock;
     std::optional<Kind> link;  // guarded by `lock`
+    // Messages a `recv` took for a caller that stopped waiting before it got
+    // them, oldest first: the next `recv` hands them out. Guarded by `lock`.
+    std::deque<core::Message> returned;
     const bool calls_python;   // what the link's `calls_python()` said; fixed
 };
 

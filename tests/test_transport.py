@@ -75,6 +75,40 @@ def test_a_rung_drives_like_a_loopback_link():
     assert run(main()) == ("sensors/t1", 21.5)
 
 
+def test_receives_cancelled_at_random_take_nothing():
+    """A recv whose caller gives up, even just as its message arrives, leaves
+    that message for the next recv: every message arrives once, in order."""
+
+    async def main():
+        broker = native.LoopbackBroker()
+        sender, receiver = broker.rung(), broker.rung()
+        await sender.connect()
+        await receiver.connect()
+        await receiver.subscribe("m")
+        got = []
+
+        async def reader():
+            import random
+
+            rng = random.Random(5)
+            while len(got) < 300:
+                try:
+                    m = await asyncio.wait_for(receiver.recv(), rng.choice([0.0001, 0.0005, 0.002]))
+                except asyncio.TimeoutError:
+                    continue
+                got.append(int(m.text))
+
+        reading = asyncio.ensure_future(reader())
+        for n in range(300):
+            await sender.send("m", str(n))
+            if n % 7 == 0:
+                await asyncio.sleep(0.0005)
+        await asyncio.wait_for(reading, 60)
+        return got
+
+    assert run(main()) == list(range(300))
+
+
 # --- faulty and degraded links ---------------------------------------------------
 
 
