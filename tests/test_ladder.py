@@ -374,3 +374,38 @@ def test_docstrings_carry_their_signatures():
     assert native.Ladder.send.__text_signature__ == "($self, topic, payload)"
     assert native.Ladder.recv.__text_signature__ == "($self)"
     assert native.Ladder.__doc__.startswith("An ordered set of transports backed by an offline buffer.")
+
+
+def test_receives_cancelled_at_random_take_nothing():
+    """A recv whose caller gives up, even just as its message arrives, leaves
+    that message for the next recv: every message arrives once, in order."""
+
+    async def main():
+        import random
+
+        broker = native.LoopbackBroker()
+        sender = broker.rung()
+        await sender.connect()
+        ladder = await ladder_with(broker.rung())
+        await ladder.connect()
+        await ladder.subscribe("m")
+        got = []
+        rng = random.Random(11)
+
+        async def reader():
+            while len(got) < 200:
+                try:
+                    m = await asyncio.wait_for(ladder.recv(), rng.choice([0.0001, 0.0005, 0.002]))
+                except asyncio.TimeoutError:
+                    continue
+                got.append(int(m.text))
+
+        reading = asyncio.ensure_future(reader())
+        for n in range(200):
+            await sender.send("m", str(n))
+            if n % 7 == 0:
+                await asyncio.sleep(0.0005)
+        await asyncio.wait_for(reading, 60)
+        return got
+
+    assert run(main()) == list(range(200))
