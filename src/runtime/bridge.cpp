@@ -356,6 +356,8 @@ struct PendingAwait {
     std::shared_ptr<PyObject> future;  // the asyncio future, once made
     bool abandoned = false;            // the task stopped waiting
     TaskContext context;
+    // The awaitable until the loop starts it; touched with the interpreter lock.
+    std::shared_ptr<PyObject> unstarted;
 
     void deliver(PyOutcome outcome) {
         std::optional<OutcomeSender> s;
@@ -372,7 +374,24 @@ struct PendingAwait {
 const char* const kAwaitCapsule = "trovik.await";
 
 void drop_await(PyObject* capsule) {
-    delete static_cast<std::shared_ptr<PendingAwait>*>(PyCapsule_GetPointer(capsule, kAwaitCapsule));
+    HoldingGil holding;
+    auto* holder = static_cast<std::shared_ptr<PendingAwait>*>(PyCapsule_GetPointer(capsule, kAwaitCapsule));
+    if (!holder) {
+        PyErr_Clear();
+        return;
+    }
+    // The loop dropped its callback without running it (it closed): close the
+    // coroutine nobody will await, and tell the waiting task.
+    if (auto awaitable = std::move((*holder)->unstarted)) {
+        if (PyObject_HasAttrString(awaitable.get(), "close")) {
+            Ref closed(PyObject_CallMethod(awaitable.get(), "close", nullptr));
+            PyErr_Clear();
+        }
+        Ref error(PyObject_CallFunction(PyExc_RuntimeError, "s", "Event loop is closed"));
+        PyErr_Clear();
+        (*holder)->deliver(error ? PyOutcome{nullptr, share(error.release())} : PyOutcome{});
+    }
+    delete holder;
 }
 
 std::shared_ptr<PendingAwait> pending_of(PyObject* capsule) {
@@ -414,6 +433,7 @@ PyObject* await_start(PyObject* capsule, PyObject* awaitable) {
     HoldingGil holding;
     auto pending = pending_of(capsule);
     if (!pending) return nullptr;
+    pending->unstarted.reset();
     PyObject* future = PyObject_CallFunctionObjArgs(python().ensure_future, awaitable, nullptr);
     if (!future) {
         pending->deliver(take_python_error());
@@ -517,11 +537,15 @@ asio::awaitable<PyOutcome> await_python(TaskContext context, std::shared_ptr<PyO
             return;
         }
         WithGil gil;
+        pending->unstarted = awaitable;
         auto* holder = new std::shared_ptr<PendingAwait>(pending);
         Ref capsule(PyCapsule_New(holder, kAwaitCapsule, &drop_await));
         if (!capsule) delete holder;
         Ref fn(capsule ? PyCFunction_NewEx(&await_start_def, capsule.get(), nullptr) : nullptr);
-        if (!fn || !call_soon(pending->context, fn.get(), awaitable.get())) pending->deliver(take_python_error());
+        if (!fn || !call_soon(pending->context, fn.get(), awaitable.get())) {
+            pending->unstarted.reset();
+            pending->deliver(take_python_error());
+        }
         awaitable.reset();
     });
     try {
