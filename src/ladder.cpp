@@ -1,7 +1,6 @@
 // The Python `Ladder`: an ordered set of transports backed by a store, each
 // rung a link taken out of a Python transport.
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +12,7 @@
 #include "binding/binding.hpp"
 #include "binding/forms.hpp"
 #include "message.hpp"
+#include "receipt.hpp"
 #include "runtime/bridge.hpp"
 #include "sync.hpp"
 #include "transport.hpp"
@@ -38,8 +38,8 @@ struct LadderState {
     // They live inside the ladder's rungs, which are never removed.
     std::vector<Kind*> python_links;  // guarded by `mutex`
     // Messages a `recv` took for a caller that stopped waiting before it got
-    // them, oldest first: the next `recv` hands them out. Guarded by `mutex`.
-    std::deque<core::Message> returned;
+    // them: the next `recv` hands them out. Guarded by `mutex`.
+    ReturnedMessages returned;
 };
 
 struct PyLadder {
@@ -148,34 +148,16 @@ asio::awaitable<void> ladder_subscribe(LadderCall call, std::string filter) {
     ensure(co_await held.ladder().subscribe(filter));
 }
 
-// A received message with the ladder still held until it has reached Python
-// or gone back, so no later call overtakes it.
-struct Receipt {
-    std::optional<core::Message> message;
-    std::optional<HeldLadder> held;
-    std::shared_ptr<LadderState> state;
-};
-
-asio::awaitable<Receipt> ladder_recv(LadderCall call, std::shared_ptr<LadderState> state) {
+asio::awaitable<Receipt<HeldLadder>> ladder_recv(LadderCall call, std::shared_ptr<LadderState> state) {
     HeldLadder held = co_await call.hold();
-    Receipt receipt{std::nullopt, std::nullopt, state};
-    if (!state->returned.empty()) {
-        receipt.message = std::move(state->returned.front());
-        state->returned.pop_front();
-    } else {
-        auto message = co_await held.ladder().recv();
-        if (!message) throw TaskFailure::trovik(message.error());
-        receipt.message = std::move(*message);
+    std::optional<core::Message> message = take_returned(state->returned);
+    if (!message) {
+        auto received = co_await held.ladder().recv();
+        if (!received) throw TaskFailure::trovik(received.error());
+        message = std::move(*received);
     }
-    receipt.held.emplace(std::move(held));
-    co_return receipt;
-}
-
-// A message taken for a `recv` whose future was cancelled goes back, ahead of
-// anything later: a cancelled receive takes nothing.
-void return_message(Receipt& receipt) {
-    if (receipt.message && receipt.state) receipt.state->returned.push_front(std::move(*receipt.message));
-    receipt.message.reset();
+    ReturnedMessages& returned = state->returned;
+    co_return make_receipt(std::move(message), std::move(held), std::move(state), returned);
 }
 
 PyObject* resolve_none() { return none(); }
@@ -183,7 +165,6 @@ PyObject* resolve_count(std::size_t& count) { return to_py(count); }
 PyObject* resolve_outcome(ladder::SendOutcome& outcome) {
     return to_py(outcome == ladder::SendOutcome::Sent ? "Sent" : "Buffered");
 }
-PyObject* resolve_message(Receipt& receipt) { return make_message(*receipt.message); }
 
 // Queues the rung's addition, then takes the link out of the transport: a
 // call refused for want of a running loop leaves the transport untouched.
@@ -248,8 +229,8 @@ Class<PyLadder> ladder_class{
               "ended. The ladder does one thing at\na time, so a send waits behind a receive in progress; a node "
               "that listens\nand reports waits with `asyncio.wait_for` and sends between waits.",
               [](const PyLadder& self) {
-                  return start_awaitable(ladder_recv(LadderCall(self.state), self.state), resolve_message,
-                                         return_message);
+                  return start_awaitable(ladder_recv(LadderCall(self.state), self.state),
+                                         resolve_receipt<HeldLadder>, return_receipt<HeldLadder>);
               });
     }};
 

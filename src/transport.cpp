@@ -18,6 +18,7 @@
 #include "binding/binding.hpp"
 #include "binding/forms.hpp"
 #include "message.hpp"
+#include "receipt.hpp"
 #include "trovik/core/async/runtime.hpp"
 #include "trovik/core/text.hpp"
 
@@ -569,42 +570,19 @@ asio::awaitable<void> call_subscribe(SlotCall call, std::string filter) {
     ensure(co_await held.link().subscribe(filter));
 }
 
-// A received message, with the slot's lock still held until the message has
-// reached Python or gone back to the slot, so no later call overtakes it.
-struct Receipt {
-    std::optional<core::Message> message;
-    std::optional<HeldLink> held;
-    std::shared_ptr<TransportSlot> slot;
-};
-
-asio::awaitable<Receipt> call_recv(SlotCall call, std::shared_ptr<TransportSlot> slot) {
+asio::awaitable<Receipt<HeldLink>> call_recv(SlotCall call, std::shared_ptr<TransportSlot> slot) {
     HeldLink held = co_await call.hold();
-    if (!slot->returned.empty()) {
-        core::Message message = std::move(slot->returned.front());
-        slot->returned.pop_front();
-        Receipt receipt{std::move(message), std::nullopt, slot};
-        receipt.held.emplace(std::move(held));
-        co_return receipt;
+    std::optional<core::Message> message = take_returned(slot->returned);
+    if (!message) {
+        core::Received received = co_await held.link().recv();
+        if (!received) throw TaskFailure::trovik(received.error());
+        message = std::move(*received);
     }
-    core::Received received = co_await held.link().recv();
-    if (!received) throw TaskFailure::trovik(received.error());
-    Receipt receipt{std::move(*received), std::nullopt, std::move(slot)};
-    receipt.held.emplace(std::move(held));
-    co_return receipt;
-}
-
-// A message taken for a `recv` whose future was cancelled goes back to the
-// slot, ahead of anything later: a cancelled receive takes nothing.
-void return_message(Receipt& receipt) {
-    if (receipt.message && receipt.slot) receipt.slot->returned.push_front(std::move(*receipt.message));
-    receipt.message.reset();
+    ReturnedMessages& returned = slot->returned;
+    co_return make_receipt(std::move(message), std::move(held), std::move(slot), returned);
 }
 
 PyObject* resolve_none() { return none(); }
-PyObject* resolve_message(Receipt& receipt) {
-    if (!receipt.message) return none();
-    return make_message(*receipt.message);
-}
 
 // Whether `object` has the attribute; an error other than its absence propagates.
 bool has_attribute(PyObject* object, const char* name) {
@@ -707,7 +685,8 @@ Class<PyTransport> py_transport_class{
               "Waits for the next message on a subscribed topic, or `None` once the link has ended.\n\nRaises "
               "`TrovikError` when the link fails, or when the transport was handed on.",
               [](const PyTransport& self) {
-                  return start_awaitable(call_recv(SlotCall(self.slot), self.slot), resolve_message, return_message);
+                  return start_awaitable(call_recv(SlotCall(self.slot), self.slot), resolve_receipt<HeldLink>,
+                                         return_receipt<HeldLink>);
               });
         c.prop("is_available", "Whether this transport is still holdable, or has been handed on.",
                [](const PyTransport& self) { return is_available(*self.slot); });

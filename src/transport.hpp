@@ -28,6 +28,7 @@
 #include "binding/python.hpp"
 #include "coap.hpp"
 #include "mqtt.hpp"
+#include "receipt.hpp"
 #include "runtime/bridge.hpp"
 #include "trovik/core/async/mutex.hpp"
 #include "trovik/core/async/oneshot.hpp"
@@ -179,8 +180,8 @@ struct TransportSlot {
     core::async::Mutex lock;
     std::optional<Kind> link;  // guarded by `lock`
     // Messages a `recv` took for a caller that stopped waiting before it got
-    // them, oldest first: the next `recv` hands them out. Guarded by `lock`.
-    std::deque<core::Message> returned;
+    // them: the next `recv` hands them out. Guarded by `lock`.
+    ReturnedMessages returned;
     const bool calls_python;   // what the link's `calls_python()` said; fixed
 };
 
