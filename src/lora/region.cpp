@@ -11,7 +11,7 @@
 
 #include "binding/binding.hpp"
 
-#include "lora_region.hpp"
+#include "lora/region.hpp"
 #include "trovik/core/text.hpp"
 #include "trovik/lora/choice.hpp"
 #include "trovik/lora/region.hpp"

@@ -26,9 +26,9 @@
 #include <asio/awaitable.hpp>
 
 #include "binding/python.hpp"
-#include "coap.hpp"
-#include "mqtt.hpp"
-#include "receipt.hpp"
+#include "coap/coap.hpp"
+#include "mqtt/mqtt.hpp"
+#include "runtime/receipt.hpp"
 #include "runtime/bridge.hpp"
 #include "trovik/core/async/mutex.hpp"
 #include "trovik/core/async/oneshot.hpp"

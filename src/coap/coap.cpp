@@ -1,6 +1,6 @@
 // CoAP for Python: the client endpoint and the server nodes report to.
-#include "coap.hpp"
-#include "transport.hpp"
+#include "coap/coap.hpp"
+#include "shared/transport.hpp"
 
 #include <memory>
 #include <optional>
@@ -17,7 +17,7 @@
 
 #include "binding/binding.hpp"
 #include "binding/forms.hpp"
-#include "message.hpp"
+#include "shared/message.hpp"
 #include "runtime/bridge.hpp"
 #include "trovik/coap/server.hpp"
 #include "trovik/core/async/mutex.hpp"

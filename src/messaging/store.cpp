@@ -1,6 +1,6 @@
 // The Python `Store`: a store-and-forward buffer over a memory or file store,
 // and its drain onto a Python transport.
-#include "sync.hpp"
+#include "messaging/store.hpp"
 
 #include <cstddef>
 #include <filesystem>
@@ -13,7 +13,7 @@
 #include "binding/binding.hpp"
 #include "binding/forms.hpp"
 #include "runtime/bridge.hpp"
-#include "transport.hpp"
+#include "shared/transport.hpp"
 #include "trovik/sync/file.hpp"
 #include "trovik/sync/forward.hpp"
 #include "trovik/sync/memory.hpp"

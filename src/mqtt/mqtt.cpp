@@ -1,6 +1,6 @@
 // MQTT for Python: the client, the messages it receives, its will and its
 // TLS settings.
-#include "mqtt.hpp"
+#include "mqtt/mqtt.hpp"
 
 #include <memory>
 #include <optional>
@@ -11,9 +11,9 @@
 
 #include "binding/binding.hpp"
 #include "binding/forms.hpp"
-#include "message.hpp"
+#include "shared/message.hpp"
 #include "runtime/bridge.hpp"
-#include "transport.hpp"
+#include "shared/transport.hpp"
 #include "trovik/core/async/mutex.hpp"
 #include "trovik/core/async/runtime.hpp"
 #include "trovik/core/text.hpp"

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "binding/binding.hpp"
-#include "lora_region.hpp"
+#include "lora/region.hpp"
 #include "trovik/lora/link.hpp"
 #include "trovik/lora/link_budget.hpp"
 

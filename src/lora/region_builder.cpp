@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "binding/binding.hpp"
-#include "lora_region.hpp"
+#include "lora/region.hpp"
 #include "trovik/lora/builder.hpp"
 
 namespace trovik::py {

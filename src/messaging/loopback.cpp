@@ -4,9 +4,9 @@
 
 #include "binding/binding.hpp"
 #include "binding/forms.hpp"
-#include "message.hpp"
+#include "shared/message.hpp"
 #include "runtime/bridge.hpp"
-#include "transport.hpp"
+#include "shared/transport.hpp"
 #include "trovik/loopback/broker.hpp"
 #include "trovik/loopback/transport.hpp"
 

@@ -1,7 +1,7 @@
 // Messages as Python sees them, and the transport facade with the links
 // behind it: the host link driven by Python handler objects, the link kinds,
 // and the slot a Python transport keeps its link in.
-#include "transport.hpp"
+#include "shared/transport.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -17,8 +17,8 @@
 
 #include "binding/binding.hpp"
 #include "binding/forms.hpp"
-#include "message.hpp"
-#include "receipt.hpp"
+#include "shared/message.hpp"
+#include "runtime/receipt.hpp"
 #include "trovik/core/async/runtime.hpp"
 #include "trovik/core/text.hpp"
 

@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "binding/convert.hpp"
-#include "message.hpp"
+#include "shared/message.hpp"
 #include "trovik/core/message.hpp"
 
 namespace trovik::py {
