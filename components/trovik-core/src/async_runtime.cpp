@@ -37,20 +37,12 @@ Runtime& runtime() {
     std::lock_guard lock(start_lock);
     if (Runtime* rt = started.load(std::memory_order_relaxed)) return *rt;
     auto* rt = new Runtime();
-    unsigned wanted = std::thread::hardware_concurrency();
-    if (wanted == 0) wanted = 1;
-    std::size_t running = 0;
-    for (unsigned i = 0; i < wanted; ++i) {
-        try {
-            std::thread([rt] { run_worker(rt->context()); }).detach();
-            ++running;
-        } catch (const std::system_error&) {
-            if (running > 0) break;  // fewer workers still make a runtime
-            delete rt;
-            throw;
-        }
+    try {
+        std::thread([rt] { run_worker(rt->context()); }).detach();
+    } catch (const std::system_error&) {
+        delete rt;
+        throw;
     }
-    rt->workers_ = running;
     started.store(rt, std::memory_order_release);
     // At exit the workers leave run() instead of waking into a process whose
     // statics are being torn down; nobody waits for them.

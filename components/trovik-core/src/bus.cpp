@@ -27,6 +27,8 @@ asio::awaitable<Event> BroadcastBus::next_event() {
     co_return std::move(*event);
 }
 
+std::optional<Event> BroadcastBus::try_next_event() { return receiver_.try_recv(); }
+
 Endpoint::Endpoint(BroadcastBus bus) : publisher_(bus.publisher()), bus_(std::move(bus)) {}
 
 std::shared_ptr<Endpoint> Endpoint::of(BroadcastBus bus) { return std::make_shared<Endpoint>(std::move(bus)); }
@@ -50,6 +52,21 @@ asio::awaitable<Endpoint::Taken> Endpoint::take(std::shared_ptr<Endpoint> self) 
                             std::memory_order_relaxed);
     }
     co_return Taken{std::move(event), std::move(guard), std::move(self)};
+}
+
+std::optional<Endpoint::Taken> Endpoint::try_take() {
+    std::optional<async::MutexGuard> guard = lock_.try_lock();
+    if (!guard) return std::nullopt;
+    if (!returned_.empty()) {
+        Event event = std::move(returned_.front());
+        returned_.pop_front();
+        return Taken{std::move(event), std::move(*guard), shared_from_this()};
+    }
+    std::optional<Event> event = bus_.try_next_event();
+    if (!event) return std::nullopt;
+    missed_.store(static_cast<std::size_t>(std::min<std::uint64_t>(bus_.lagged(), SIZE_MAX)),
+                  std::memory_order_relaxed);
+    return Taken{std::move(*event), std::move(*guard), shared_from_this()};
 }
 
 void Endpoint::give_back(Taken& taken) {

@@ -2,8 +2,11 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <string_view>
 #include <system_error>
+
+#include "trovik/core/text.hpp"
 
 namespace trovik::core::number_text {
 namespace {
@@ -70,6 +73,47 @@ void append_any(std::string& out, F value, const FloatLayout& layout) {
 }
 
 }  // namespace
+
+namespace {
+
+bool is_float_text(std::string_view s) {
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    std::string_view rest = s.substr(i);
+    auto iequals = [](std::string_view a, std::string_view b) {
+        if (a.size() != b.size()) return false;
+        for (std::size_t k = 0; k < a.size(); ++k)
+            if ((a[k] | 0x20) != b[k]) return false;
+        return true;
+    };
+    if (iequals(rest, "inf") || iequals(rest, "infinity") || iequals(rest, "nan")) return true;
+    auto digit = [&](std::size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '9'; };
+    std::size_t whole = 0, frac = 0;
+    while (digit(i)) ++i, ++whole;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (digit(i)) ++i, ++frac;
+    }
+    if (whole + frac == 0) return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        std::size_t exp = 0;
+        while (digit(i)) ++i, ++exp;
+        if (exp == 0) return false;
+    }
+    return i == s.size();
+}
+
+}  // namespace
+
+std::optional<double> parse_number(std::string_view text) {
+    std::string_view trimmed = text::trim_white_space(text);
+    if (!is_float_text(trimmed)) return std::nullopt;
+    // strtod rounds correctly and reads the words too; it needs a terminator.
+    std::string copy(trimmed);
+    return std::strtod(copy.c_str(), nullptr);
+}
 
 void append_float(std::string& out, double value, const FloatLayout& layout) { append_any(out, value, layout); }
 void append_float(std::string& out, float value, const FloatLayout& layout) { append_any(out, value, layout); }

@@ -24,8 +24,6 @@ TEST_CASE("the runtime is created once, however many threads ask at the same tim
             });
     }
     for (auto* rt : seen) CHECK(rt == seen.front());
-    unsigned processors = std::thread::hardware_concurrency();
-    CHECK(runtime().workers() == (processors == 0 ? 1 : processors));
 }
 
 TEST_CASE("tasks run on the runtime's workers, never on the caller's thread") {

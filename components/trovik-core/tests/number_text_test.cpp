@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "trovik/core/number_text.hpp"
@@ -138,4 +139,24 @@ TEST_CASE("every printed double reads back to the same value") {
             CHECK(std::stod(display(x)) == x);
         }
     }
+}
+
+TEST_CASE("numbers written out as text read back; anything else is refused") {
+    struct Case {
+        std::string_view text;
+        std::optional<double> value;
+    };
+    const Case cases[] = {
+        {"21.5", 21.5},       {" \t-3e2\n", -300.0}, {"+.5", 0.5},         {"7.", 7.0},
+        {"1E+3", 1000.0},     {"1e400", inf},         {"1e-400", 0.0},       {"INF", inf},
+        {"-Infinity", -inf},  {"", std::nullopt},     {".", std::nullopt},  {"1e", std::nullopt},
+        {"0x10", std::nullopt}, {"1 2", std::nullopt}, {"infinit", std::nullopt}, {"+-1", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.text);
+        CHECK(parse_number(c.text) == c.value);
+    }
+    auto nan = parse_number("nAn");
+    REQUIRE(nan);
+    CHECK(std::isnan(*nan));
 }

@@ -65,6 +65,13 @@ asio::awaitable<core::Received> LoopbackTransport::recv() {
     co_return message;
 }
 
+std::optional<core::Received> LoopbackTransport::try_recv() {
+    if (!connection_) return core::Received(std::unexpected(core::Error::closed()));
+    std::optional<core::Message> message = connection_->queue.try_pop();
+    if (!message) return std::nullopt;
+    return core::Received(std::move(message));
+}
+
 void LoopbackTransport::disconnect() noexcept {
     if (!connection_) return;
     connection_->open.reset();

@@ -5,8 +5,12 @@ namespace trovik::sync {
 core::Error at_capacity() { return core::Error::io("store is at capacity"); }
 
 core::Status MemoryStore::append(std::span<const std::uint8_t> record) {
+    return append(core::Bytes(record.begin(), record.end()));
+}
+
+core::Status MemoryStore::append(core::Bytes record) {
     if (capacity_ && records_.size() >= *capacity_) return std::unexpected(at_capacity());
-    records_.emplace_back(record.begin(), record.end());
+    records_.push_back(std::move(record));
     return {};
 }
 

@@ -60,7 +60,8 @@ asio::awaitable<R> on_blocking_pool(std::move_only_function<R()>& work) {
 template <class Op>
 auto locked(std::shared_ptr<detail::SharedState> state, Op op) -> asio::awaitable<std::invoke_result_t<Op&, FileStore&>> {
     using R = std::invoke_result_t<Op&, FileStore&>;
-    auto guard = co_await state->mutex.async_lock(asio::use_awaitable);
+    std::optional<core::async::MutexGuard> guard = state->mutex.try_lock();
+    if (!guard) guard.emplace(co_await state->mutex.async_lock(asio::use_awaitable));
     if (auto* memory = std::get_if<MemoryStore>(&state->store)) co_return op(*memory);
     std::move_only_function<R()> work = [state, op = std::move(op)]() mutable -> R {
         return op(std::get<FileStore>(state->store));
@@ -75,8 +76,12 @@ SharedStore::SharedStore(StoreKind store) : state_(std::make_shared<detail::Shar
 asio::awaitable<core::Status> SharedStore::append(std::span<const std::uint8_t> record) const {
     // Copied now, so the caller's borrow ends here and the file work, which
     // may outlive the caller, owns what it writes.
-    return locked(state_, [owned = core::Bytes(record.begin(), record.end())](auto& store) -> core::Status {
-        return store.append(owned);
+    return append(core::Bytes(record.begin(), record.end()));
+}
+
+asio::awaitable<core::Status> SharedStore::append(core::Bytes record) const {
+    return locked(state_, [owned = std::move(record)](auto& store) mutable -> core::Status {
+        return store.append(std::move(owned));
     });
 }
 
@@ -89,9 +94,40 @@ asio::awaitable<Fetched> SharedStore::pop() const {
 }
 
 namespace {
+
+// Runs `op` on a memory store whose lock is free, at once.
+template <class Op>
+auto at_once(detail::SharedState& state, Op op) -> std::optional<std::invoke_result_t<Op&, MemoryStore&>> {
+    auto* memory = std::get_if<MemoryStore>(&state.store);
+    if (!memory) return std::nullopt;
+    std::optional<core::async::MutexGuard> guard = state.mutex.try_lock();
+    if (!guard) return std::nullopt;
+    return op(*memory);
+}
+
+}  // namespace
+
+std::optional<core::Status> SharedStore::try_append(core::Bytes& record) const {
+    return at_once(*state_, [&](MemoryStore& store) { return store.append(std::move(record)); });
+}
+
+std::optional<Fetched> SharedStore::try_peek() const {
+    return at_once(*state_, [](MemoryStore& store) -> Fetched { return store.peek(); });
+}
+
+std::optional<Fetched> SharedStore::try_pop() const {
+    return at_once(*state_, [](MemoryStore& store) -> Fetched { return store.pop(); });
+}
+
+std::optional<Count> SharedStore::try_len() const {
+    return at_once(*state_, [](MemoryStore& store) -> Count { return store.len(); });
+}
+
+namespace {
 // The file store counts its in-memory index, so no file work is needed.
 asio::awaitable<Count> count(std::shared_ptr<detail::SharedState> state) {
-    auto guard = co_await state->mutex.async_lock(asio::use_awaitable);
+    std::optional<core::async::MutexGuard> guard = state->mutex.try_lock();
+    if (!guard) guard.emplace(co_await state->mutex.async_lock(asio::use_awaitable));
     co_return std::visit([](const auto& store) { return store.len(); }, state->store);
 }
 }  // namespace

@@ -38,10 +38,10 @@ asio::awaitable<std::vector<std::string>> walk_through(SharedStore store) {
     };
     seen.push_back("len " + std::to_string((co_await store.len()).value()));
     seen.push_back(text_or_error(co_await peek_text(store)));
-    const core::Bytes text = bytes("h\xc3\xa9llo"), not_text = bytes("\xff");
+    const core::Bytes text = bytes("h\xc3\xa9llo"), not_text = bytes("\xff"), empty;
     note(co_await store.append(text));
     note(co_await store.append(not_text));
-    note(co_await store.append({}));
+    note(co_await store.append(empty));
     SharedStore copy = store;
     seen.push_back("len " + std::to_string((co_await copy.len()).value()));
     seen.push_back(text_or_error(co_await peek_text(store)));

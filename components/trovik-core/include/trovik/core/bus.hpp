@@ -73,6 +73,8 @@ public:
     // The next event, after any overwritten ones were skipped and counted.
     // The receiver must outlive the wait; Endpoint takes care of that.
     asio::awaitable<Event> next_event() override;
+    // The next event if one is there now, without waiting.
+    std::optional<Event> try_next_event();
 
 private:
     friend class EventPublisher;
@@ -122,6 +124,9 @@ public:
     };
     asio::awaitable<Taken> take() { return take(shared_from_this()); }
     static void give_back(Taken& taken);
+    // The next event if it can be had without waiting (no earlier wait open,
+    // an event there), taken as `take` would have taken it; else nothing.
+    std::optional<Taken> try_take();
 
     // Use of() or create().
     Endpoint(BroadcastBus bus);

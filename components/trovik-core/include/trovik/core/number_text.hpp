@@ -15,7 +15,9 @@
 // Infinities and not-a-number are spelled "inf", "-inf" and "NaN" in every
 // layout; a JSON writer that must write null for them checks first.
 #include <climits>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace trovik::core::number_text {
 
@@ -72,5 +74,12 @@ inline std::string debug(double value) { return format_float(value, debug_layout
 inline std::string debug(float value) { return format_float(value, debug_layout); }
 inline std::string json_number(double value) { return format_float(value, json_double_layout); }
 inline std::string json_number(float value) { return format_float(value, json_float_layout); }
+
+// Reads a number written out as text: an optional sign, then digits with an
+// optional point and fraction (a digit on at least one side) and an optional
+// exponent, or one of the words inf, infinity and nan in any case. White
+// space around it is trimmed first. Nothing else is a number. Rounds
+// correctly; overflow gives infinity and underflow zero (or a subnormal).
+std::optional<double> parse_number(std::string_view text);
 
 }  // namespace trovik::core::number_text

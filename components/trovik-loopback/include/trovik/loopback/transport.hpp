@@ -39,6 +39,13 @@ public:
     // during an outage). A cancelled wait takes nothing from the queue.
     asio::awaitable<core::Received> recv();
 
+    // The same operations, done at once: none of them waits, but a receive
+    // with nothing queued, which gives nothing here.
+    core::Status connect_now();
+    core::Status send_now(std::string_view topic, std::span<const std::uint8_t> payload);
+    core::Status subscribe_now(std::string_view filter);
+    std::optional<core::Received> try_recv();
+
     // Drops the queue and what waits in it; keeps the filters. Never fails.
     void disconnect() noexcept;
     bool is_connected() const noexcept { return connection_.has_value(); }
@@ -49,10 +56,6 @@ private:
         core::async::QueueReceiver<core::Message> queue;
         std::shared_ptr<const void> open;  // the subscription's token
     };
-
-    core::Status connect_now();
-    core::Status send_now(std::string_view topic, std::span<const std::uint8_t> payload);
-    core::Status subscribe_now(std::string_view filter);
 
     LoopbackBroker broker_;
     std::shared_ptr<FilterList> filters_;

@@ -25,6 +25,7 @@ public:
 
     // Fails with "io error: store is at capacity" when full, changing nothing.
     core::Status append(std::span<const std::uint8_t> record);
+    core::Status append(core::Bytes record);  // handed over, not copied
     std::optional<core::Bytes> peek() const;
     std::optional<core::Bytes> pop();
     std::size_t len() const noexcept { return records_.size(); }

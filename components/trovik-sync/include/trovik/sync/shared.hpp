@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <span>
 #include <variant>
 
@@ -34,11 +35,20 @@ class SharedStore {
 public:
     explicit SharedStore(StoreKind store);
 
+    // The record is copied (the borrow ends at the call) or handed over.
     asio::awaitable<core::Status> append(std::span<const std::uint8_t> record) const;
+    asio::awaitable<core::Status> append(core::Bytes record) const;
     asio::awaitable<Fetched> peek() const;
     asio::awaitable<Fetched> pop() const;
     asio::awaitable<Count> len() const;
     asio::awaitable<FetchedEntry> peek_entry() const;
+
+    // The same operations done at once, when that needs no waiting (a memory
+    // store whose lock is free); else nothing, and `record` is left as it was.
+    std::optional<core::Status> try_append(core::Bytes& record) const;
+    std::optional<Fetched> try_peek() const;
+    std::optional<Fetched> try_pop() const;
+    std::optional<Count> try_len() const;
     asio::awaitable<std::expected<bool, core::Error>> remove_entry(std::uint64_t position) const;
 
 private:

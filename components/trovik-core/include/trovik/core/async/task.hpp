@@ -17,6 +17,7 @@
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/bind_executor.hpp>
 #include <asio/cancellation_signal.hpp>
+#include <asio/any_io_executor.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/post.hpp>
 
@@ -27,10 +28,11 @@ namespace trovik::core::async {
 namespace detail {
 
 // What a running task and its handles share. The signal is only ever touched
-// on the task's strand, where Asio expects its emission.
+// on the task's executor, which runs one handler at a time (the runtime's one
+// thread, or an event loop's), where Asio expects its emission.
 struct TaskControl {
-    explicit TaskControl(Strand strand_) : strand(std::move(strand_)) {}
-    Strand strand;
+    explicit TaskControl(asio::any_io_executor executor_) : executor(std::move(executor_)) {}
+    asio::any_io_executor executor;
     asio::cancellation_signal signal;
     std::atomic<bool> finished{false};
 
@@ -81,39 +83,50 @@ public:
     bool finished() const noexcept { return !control_ || control_->finished.load(std::memory_order_acquire); }
 
     template <class T, class Handler>
-    friend Task spawn(asio::awaitable<T> work, Handler on_done);
+    friend Task spawn(asio::any_io_executor executor, asio::awaitable<T> work, Handler on_done);
 
 private:
     explicit Task(std::shared_ptr<detail::TaskControl> control) noexcept : control_(std::move(control)) {}
     std::shared_ptr<detail::TaskControl> control_;
 };
 
-// Starts `work` on the runtime (creating the runtime on first use), on a strand
-// of its own. `on_done` is called exactly once on a runtime worker thread, on
-// the task's strand: `on_done(std::exception_ptr, T)` for a value-producing
+// Starts `work` on `executor`, which must run one handler at a time (the
+// runtime's one thread, or an event loop's). `on_done` is called exactly once,
+// on that executor: `on_done(std::exception_ptr, T)` for a value-producing
 // task (T default-constructed when an exception is given) and
 // `on_done(std::exception_ptr)` for asio::awaitable<void>. An aborted task
 // usually ends with asio::system_error(operation_aborted); the coroutine may
 // catch it and finish otherwise. `on_done` must not throw.
 template <class T, class Handler>
-Task spawn(asio::awaitable<T> work, Handler on_done) {
-    auto control = std::make_shared<detail::TaskControl>(runtime().make_strand());
-    auto strand = control->strand;
+Task spawn(asio::any_io_executor executor, asio::awaitable<T> work, Handler on_done) {
+    auto control = std::make_shared<detail::TaskControl>(executor);
     auto slot = control->signal.slot();
     auto completion = [control, on_done = std::move(on_done)](std::exception_ptr error, auto&&... value) mutable {
         control->finished.store(true, std::memory_order_release);
         on_done(std::move(error), std::forward<decltype(value)>(value)...);
         detail::TaskControl::finish(std::move(control));
     };
-    asio::co_spawn(strand, std::move(work),
-                   asio::bind_cancellation_slot(slot, asio::bind_executor(strand, std::move(completion))));
+    asio::co_spawn(executor, std::move(work),
+                   asio::bind_cancellation_slot(slot, asio::bind_executor(executor, std::move(completion))));
     return Task(std::move(control));
 }
 
-// Starts `work` and ignores its outcome.
+// Starts `work` on the runtime (creating the runtime on first use).
+template <class T, class Handler>
+Task spawn(asio::awaitable<T> work, Handler on_done) {
+    return spawn(runtime().executor(), std::move(work), std::move(on_done));
+}
+
+// Starts `work` on the runtime and ignores its outcome.
 template <class T>
 Task spawn(asio::awaitable<T> work) {
     return spawn(std::move(work), [](std::exception_ptr, auto&&...) {});
+}
+
+// Starts `work` on `executor` and ignores its outcome.
+template <class T>
+Task spawn(asio::any_io_executor executor, asio::awaitable<T> work) {
+    return spawn(std::move(executor), std::move(work), [](std::exception_ptr, auto&&...) {});
 }
 
 }  // namespace trovik::core::async

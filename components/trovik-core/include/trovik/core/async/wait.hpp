@@ -13,9 +13,9 @@
 // having taken nothing.
 //
 // Executors: the handler's associated executor must serialise the handler with
-// the emission of its cancellation signal, as a strand does. Tasks started
-// with spawn() run on a strand of their own; a handler without an associated
-// executor is completed on the runtime.
+// the emission of its cancellation signal, as a one-thread executor (the
+// runtime's, an event loop's) or a strand does; a handler without an
+// associated executor is completed on the runtime.
 #include <optional>
 #include <system_error>
 #include <tuple>
