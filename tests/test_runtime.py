@@ -39,18 +39,23 @@ def test_no_loop_raises_and_starts_nothing():
     assert out == ["refused", "1"]
 
 
-def test_threads_start_with_the_first_awaitable_call():
+def test_in_process_work_starts_no_thread_and_real_io_starts_the_runtime(tmp_path):
     out = run_isolated(
-        """
+        f"""
         import asyncio, os, trovik._native as n
-        print(len(os.listdir('/proc/self/task')))
+        def threads():
+            return len(os.listdir('/proc/self/task'))
+        print(threads())
         async def main():
             b = n.EventBus(); b.publish(b"x"); await b.next_event()
+            s = n.Store.memory(); await s.append(b"r"); await s.pop()
+            print(threads())
+            f = n.Store.file({str(tmp_path)!r}); await f.append(b"r")
+            print(threads() > 1)
         asyncio.run(main())
-        print(len(os.listdir('/proc/self/task')) > 1)
         """
     )
-    assert out == ["1", "True"]
+    assert out == ["1", "1", "True"]
 
 
 def test_future_is_returned_pending_and_completes_on_the_loop_thread():

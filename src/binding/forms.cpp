@@ -47,35 +47,4 @@ void raise_no_form(const char* type, std::initializer_list<const char*> forms,
     raise_type_error(m);
 }
 
-namespace {
-
-// "TypeError: failed to extract field Payload::Text.0, caused by TypeError: ..."
-std::string field_reason(const char* field) {
-    std::string cause = take_pending_reason();
-    return std::string("TypeError: failed to extract field Payload::") + field + ".0, caused by " + cause;
-}
-
-}  // namespace
-
-Caster<Payload>::Caster(PyObject* o) {
-    if (PyUnicode_Check(o)) {
-        std::string_view text = to_text(o);
-        v.bytes = ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-        return;
-    }
-    try {
-        bytes.emplace(o);
-        v.bytes = bytes->view();
-        return;
-    } catch (const PendingError&) {
-    }
-    std::string bytes_reason = field_reason("Bytes");
-    try {
-        to_text(o);  // fails: only to state why, in the interpreter's words
-    } catch (const PendingError&) {
-    }
-    std::string text_reason = field_reason("Text");
-    raise_no_form("Payload", {"Text", "Bytes"}, {text_reason, bytes_reason});
-}
-
 }  // namespace trovik::py

@@ -1,6 +1,5 @@
 // CoAP for Python: the client endpoint and the server nodes report to.
 #include "coap/coap.hpp"
-#include "shared/transport.hpp"
 
 #include <memory>
 #include <optional>
@@ -10,18 +9,13 @@
 #include <utility>
 
 #include <asio/awaitable.hpp>
-#include <asio/bind_cancellation_slot.hpp>
-#include <asio/bind_executor.hpp>
-#include <asio/cancellation_signal.hpp>
-#include <asio/post.hpp>
 
 #include "binding/binding.hpp"
-#include "binding/forms.hpp"
+#include "runtime/receipt.hpp"
+#include "runtime/serialized.hpp"
 #include "shared/message.hpp"
-#include "runtime/bridge.hpp"
+#include "shared/payload.hpp"
 #include "trovik/coap/server.hpp"
-#include "trovik/core/async/mutex.hpp"
-#include "trovik/core/async/oneshot.hpp"
 #include "trovik/core/async/runtime.hpp"
 
 namespace trovik::py {
@@ -54,69 +48,22 @@ CoapTransport make_transport(CoapConfig config) {
 namespace {
 
 namespace server = ::trovik::coap::server;
-using core::async::Mutex;
-using core::async::MutexGuard;
-using ::trovik::coap::Result;
 
-void ok_or_fail(const Result<void>& result) {
-    if (!result) throw TaskFailure::trovik(result.error());
-}
-
-PyObject* resolved_none() { return none(); }
-PyObject* resolved_bool(bool value) { return to_py(value); }
-PyObject* resolved_message(std::optional<core::Message> message) {
-    return message ? make_message(std::move(*message)) : none();
-}
-
-core::Bytes bytes_of(const Payload& payload) { return core::Bytes(payload.bytes.begin(), payload.bytes.end()); }
+core::Bytes bytes_of(Payload& payload) { return std::move(payload).take(); }
 
 // ---- CoapClient ---------------------------------------------------------------
 
-// Every call, `recv` included, holds the mutex from start to end, so calls on
+// Every call, `recv` included, holds the client from start to end, so calls on
 // one client run one at a time in the order they asked.
 struct ClientState {
     explicit ClientState(coap::CoapTransport t) : transport(std::move(t)) {}
-    Mutex mutex;
     coap::CoapTransport transport;
 };
+using ClientSlot = Serialized<ClientState>;
 
 struct CoapClient {
-    std::shared_ptr<ClientState> state;  // each call's task holds its own reference
-    LockTurn ticket() const { return LockTurn(state->mutex); }
+    ClientSlot state;
 };
-
-asio::awaitable<void> client_connect(std::shared_ptr<ClientState> s, LockTurn ticket) {
-    auto guard = co_await ticket.wait();
-    ok_or_fail(co_await s->transport.connect());
-}
-
-asio::awaitable<void> client_send(std::shared_ptr<ClientState> s, LockTurn ticket, std::string topic,
-                                  core::Bytes payload) {
-    auto guard = co_await ticket.wait();
-    ok_or_fail(co_await s->transport.send(topic, payload));
-}
-
-asio::awaitable<void> client_subscribe(std::shared_ptr<ClientState> s, LockTurn ticket, std::string filter) {
-    auto guard = co_await ticket.wait();
-    ok_or_fail(co_await s->transport.subscribe(filter));
-}
-
-asio::awaitable<std::optional<core::Message>> client_recv(std::shared_ptr<ClientState> s, LockTurn ticket) {
-    auto guard = co_await ticket.wait();
-    auto message = co_await s->transport.recv();
-    if (!message) throw TaskFailure::trovik(message.error());
-    co_return std::move(*message);
-}
-
-asio::awaitable<bool> client_is_connected(std::shared_ptr<ClientState> s, LockTurn ticket) {
-    auto guard = co_await ticket.wait();
-    co_return s->transport.is_connected();
-}
-
-asio::awaitable<void> client_disconnect(std::shared_ptr<ClientState> s, LockTurn ticket) {
-    auto guard = co_await ticket.wait();
-    co_await s->transport.disconnect();
-}
 
 Class<CoapClient> coap_client_class{"CoapClient", "A CoAP endpoint.", [](auto& c) {
     c.no_borrow();  // the transport sits behind the client's own asynchronous mutex
@@ -127,76 +74,72 @@ Class<CoapClient> coap_client_class{"CoapClient", "A CoAP endpoint.", [](auto& c
               std::optional<std::uint32_t> max_retransmits) {
                auto config = coap::settings(std::move(host), port, std::move(bind), std::move(reliability),
                                             ack_timeout_ms, max_retransmits);
-               return CoapClient{std::make_shared<ClientState>(coap::make_transport(std::move(config)))};
+               return CoapClient{ClientSlot(std::in_place, coap::make_transport(std::move(config)))};
            });
     c.def("connect", "Binds the local socket so the endpoint can carry traffic.",
           [](const CoapClient& self) {
-              return start_awaitable(client_connect(self.state, self.ticket()), resolved_none);
+              return self.state.call(
+                  [](ClientSlot::Held& held) -> asio::awaitable<void> {
+                      value_or_fail(co_await held->transport.connect());
+                  },
+                  none);
           });
     c.def("send", "Sends a payload to a resource path.", {"topic", "payload"},
           [](const CoapClient& self, std::string topic, Payload payload) {
-              return start_awaitable(client_send(self.state, self.ticket(), std::move(topic), bytes_of(payload)),
-                                     resolved_none);
+              return self.state.call(
+                  [topic = std::move(topic), payload = bytes_of(payload)](
+                      ClientSlot::Held& held) -> asio::awaitable<void> {
+                      value_or_fail(co_await held->transport.send(topic, payload));
+                  },
+                  none);
           });
     c.def("subscribe", "Observes a resource path, so messages published to it reach `recv`.", {"topic"},
           [](const CoapClient& self, std::string topic) {
-              return start_awaitable(client_subscribe(self.state, self.ticket(), std::move(topic)), resolved_none);
+              return self.state.call(
+                  [topic = std::move(topic)](ClientSlot::Held& held) -> asio::awaitable<void> {
+                      value_or_fail(co_await held->transport.subscribe(topic));
+                  },
+                  none);
           });
     c.def("recv", "Waits for the next message on an observed path, or `None` once closed.",
           [](const CoapClient& self) {
-              return start_awaitable(client_recv(self.state, self.ticket()), resolved_message);
+              return self.state.call(
+                  [](ClientSlot::Held& held) -> asio::awaitable<std::optional<core::Message>> {
+                      co_return value_or_fail(co_await held->transport.recv());
+                  },
+                  message_or_none);
           });
     c.def("is_connected", "Whether the local socket is bound.",
           [](const CoapClient& self) {
-              return start_awaitable(client_is_connected(self.state, self.ticket()), resolved_bool);
+              return self.state.call(
+                  [](ClientSlot::Held& held) -> asio::awaitable<bool> { co_return held->transport.is_connected(); },
+                  [](bool connected) { return to_py(connected); });
           });
     c.def("disconnect", "Releases the socket the endpoint holds.",
           [](const CoapClient& self) {
-              return start_awaitable(client_disconnect(self.state, self.ticket()), resolved_none);
+              return self.state.call(
+                  [](ClientSlot::Held& held) -> asio::awaitable<void> { co_await held->transport.disconnect(); }, none);
           });
 }};
 
 // ---- CoapServer ---------------------------------------------------------------
 
-// `connect`, `subscribe`, `recv` and `disconnect` go through the server under
-// the mutex; `send` and the synchronous calls go through the publisher, so a
+// `connect`, `subscribe`, `recv` and `disconnect` go through the server, one
+// at a time; `send` and the synchronous calls go through the publisher, so a
 // gateway can push commands while a `recv` waits for readings.
 struct ServerState {
     explicit ServerState(std::string bind) : server(core::async::runtime().executor(), std::move(bind)) {}
-    Mutex mutex;
     server::CoapServer server;
 };
+using ServerSlot = Serialized<ServerState>;
 
 struct CoapServer {
-    std::shared_ptr<ServerState> state;
+    ServerSlot state;
     server::CoapPublisher publisher;
-    LockTurn ticket() const { return LockTurn(state->mutex); }
 };
 
-asio::awaitable<void> server_connect(std::shared_ptr<ServerState> s, LockTurn ticket) {
-    auto guard = co_await ticket.wait();
-    ok_or_fail(co_await s->server.connect());
-}
-
-asio::awaitable<void> server_subscribe(std::shared_ptr<ServerState> s, LockTurn ticket, std::string filter) {
-    auto guard = co_await ticket.wait();
-    s->server.subscribe(filter);
-}
-
-asio::awaitable<std::optional<core::Message>> server_recv(std::shared_ptr<ServerState> s, LockTurn ticket) {
-    auto guard = co_await ticket.wait();
-    auto message = co_await s->server.recv();
-    if (!message) throw TaskFailure::trovik(message.error());
-    co_return std::move(*message);
-}
-
-asio::awaitable<void> server_disconnect(std::shared_ptr<ServerState> s, LockTurn ticket) {
-    auto guard = co_await ticket.wait();
-    co_await s->server.disconnect();
-}
-
 asio::awaitable<void> server_send(server::CoapPublisher publisher, std::string path, core::Bytes payload) {
-    ok_or_fail(co_await publisher.publish(path, payload));
+    value_or_fail(co_await publisher.publish(path, payload));
 }
 
 Class<CoapServer> coap_server_class{
@@ -208,34 +151,47 @@ Class<CoapServer> coap_server_class{
     [](auto& c) {
         c.no_borrow();  // the server sits behind its own mutex, the publisher behind the server's locks
         c.init({"bind"}, [](std::string bind) {
-            auto state = std::make_shared<ServerState>(std::move(bind));
-            auto publisher = state->server.publisher();
+            ServerSlot state(std::in_place, std::move(bind));
+            auto publisher = state.unguarded().server.publisher();
             return CoapServer{std::move(state), std::move(publisher)};
         });
         c.def("connect", "Binds the socket and starts answering requests.",
               [](const CoapServer& self) {
-                  return start_awaitable(server_connect(self.state, self.ticket()), resolved_none);
+                  return self.state.call(
+                      [](ServerSlot::Held& held) -> asio::awaitable<void> {
+                          value_or_fail(co_await held->server.connect());
+                      },
+                      none);
               });
         c.def("subscribe",
               "Takes the readings sent to the paths a filter matches, with `+` for one\nlevel and `#` for the rest.",
               {"filter"}, [](const CoapServer& self, std::string filter) {
-                  return start_awaitable(server_subscribe(self.state, self.ticket(), std::move(filter)),
-                                         resolved_none);
+                  return self.state.call(
+                      [filter = std::move(filter)](ServerSlot::Held& held) -> asio::awaitable<void> {
+                          held->server.subscribe(filter);
+                          co_return;
+                      },
+                      none);
               });
         c.def("send", "Sets a resource's state and notifies every observer of it.", {"path", "payload"},
               [](const CoapServer& self, std::string path, Payload payload) {
-                  return start_awaitable(server_send(self.publisher, std::move(path), bytes_of(payload)),
-                                         resolved_none);
+                  return start_awaitable(server_send(self.publisher, std::move(path), bytes_of(payload)), none);
               });
         c.def("recv", "Waits for the next reading sent to a path the server takes.",
               [](const CoapServer& self) {
-                  return start_awaitable(server_recv(self.state, self.ticket()), resolved_message);
+                  return self.state.call(
+                      [](ServerSlot::Held& held) -> asio::awaitable<std::optional<core::Message>> {
+                          co_return value_or_fail(co_await held->server.recv());
+                      },
+                      message_or_none);
               });
         c.def("observers", "Counts the clients observing a resource.", {"path"},
               [](const CoapServer& self, std::string_view path) { return self.publisher.observers(path); });
         c.def("disconnect", "Closes the socket, keeping the resources and filters.",
               [](const CoapServer& self) {
-                  return start_awaitable(server_disconnect(self.state, self.ticket()), resolved_none);
+                  return self.state.call(
+                      [](ServerSlot::Held& held) -> asio::awaitable<void> { co_await held->server.disconnect(); },
+                      none);
               });
         c.prop("local_port",
                "The port the server listens on, which names the one the system chose for\nport 0, or `None` while it "

@@ -2,7 +2,7 @@
 #include <memory>
 
 #include "binding/binding.hpp"
-#include "binding/forms.hpp"
+#include "shared/payload.hpp"
 #include "runtime/bridge.hpp"
 #include "trovik/core/bus.hpp"
 #include "trovik/core/text.hpp"
@@ -19,13 +19,22 @@ struct BusPublisher {
     bus::EventPublisher publisher;
 };
 
-bus::Event event_bytes(const Payload& event) { return bus::Event(event.bytes.begin(), event.bytes.end()); }
+bus::Event event_bytes(Payload& event) { return std::move(event).take(); }
 
 PyObject* make_endpoint(std::shared_ptr<bus::Endpoint> endpoint) { return make(BusEndpoint{std::move(endpoint)}); }
 
 // A wait whose future was cancelled after it took its event puts the event
 // back, ahead of later ones: a cancelled wait takes nothing.
 void give_back(bus::Endpoint::Taken& taken) { bus::Endpoint::give_back(taken); }
+
+// The next event: taken at once when one is there, else awaited.
+template <class Convert>
+PyObject* take_event(const BusEndpoint& self, Convert convert) {
+    const std::shared_ptr<bus::Endpoint>& endpoint = self.endpoint;
+    return now_or_wait(
+        running_loop(), false, [&] { return endpoint->try_take(); },
+        [&](const TaskContext&) { return endpoint->take(); }, convert, give_back);
+}
 
 Class<BusEndpoint> event_bus_class{
     "EventBus",
@@ -53,21 +62,16 @@ Class<BusEndpoint> event_bus_class{
               "Waits for the next event on this endpoint.\n\nThe wait lasts until an event arrives. "
               "`asyncio.wait_for` gives up sooner,\nand the wait it cancels takes no event.",
               [](const BusEndpoint& self) {
-                  return start_awaitable(
-                      self.endpoint->take(), [](bus::Endpoint::Taken& taken) { return to_py(taken.event); },
-                      give_back);
+                  return take_event(self, [](bus::Endpoint::Taken& taken) { return to_py(taken.event); });
               });
         c.def("next_text", "Waits for the next event as text.\n\nRaises `ValueError` if the event is not UTF-8 text.",
               [](const BusEndpoint& self) {
-                  return start_awaitable(
-                      self.endpoint->take(),
-                      [](bus::Endpoint::Taken& taken) {
-                          const bus::Event& event = taken.event;
-                          std::string_view text(reinterpret_cast<const char*>(event.data()), event.size());
-                          if (!core::text::is_valid_utf8(text)) raise_value_error("the event is not UTF-8 text");
-                          return to_py(text);
-                      },
-                      give_back);
+                  return take_event(self, [](bus::Endpoint::Taken& taken) {
+                      const bus::Event& event = taken.event;
+                      std::string_view text(reinterpret_cast<const char*>(event.data()), event.size());
+                      if (!core::text::is_valid_utf8(text)) raise_value_error("the event is not UTF-8 text");
+                      return to_py(text);
+                  });
               });
         c.prop("missed", "How many events this endpoint lost by falling behind, as of its last\ncompleted wait.",
                [](const BusEndpoint& self) { return self.endpoint->missed(); });

@@ -3,10 +3,11 @@
 #include <string>
 
 #include "binding/binding.hpp"
-#include "binding/forms.hpp"
+#include "runtime/receipt.hpp"
+#include "runtime/serialized.hpp"
+#include "shared/link.hpp"
 #include "shared/message.hpp"
-#include "runtime/bridge.hpp"
-#include "shared/transport.hpp"
+#include "shared/payload.hpp"
 #include "trovik/loopback/broker.hpp"
 #include "trovik/loopback/transport.hpp"
 
@@ -17,64 +18,22 @@ struct Broker {
     loopback::LoopbackBroker broker;
 };
 
-// A link behind its own asynchronous lock, held for the whole of each call;
-// every call in flight keeps it alive.
-struct LinkCell {
-    explicit LinkCell(loopback::LoopbackBroker broker) : link(std::move(broker)) {}
-    core::async::Mutex lock;
+// The link behind one Python `LoopbackTransport`.
+struct LinkState {
+    explicit LinkState(loopback::LoopbackBroker broker) : link(std::move(broker)) {}
     loopback::LoopbackTransport link;
+    // Messages a `recv` took for a caller that stopped waiting before it got
+    // them: the next `recv` hands them out.
+    ReturnedMessages returned;
 };
 
-struct Link {
-    std::shared_ptr<LinkCell> cell;
+using LinkSlot = Serialized<LinkState>;
+using Held = LinkSlot::Held;
+
+// The Python `LoopbackTransport`.
+struct LoopbackLink {
+    LinkSlot state;
 };
-
-// One call on a link: its place in the lock's queue is taken on the Python
-// thread, so calls are served in the order they were issued.
-struct LinkCall {
-    explicit LinkCall(std::shared_ptr<LinkCell> c) : cell(with_running_loop(std::move(c))), turn(cell->lock) {}
-    // Without a running loop the call raises here, before anything starts.
-    static std::shared_ptr<LinkCell> with_running_loop(std::shared_ptr<LinkCell> c) {
-        current_task_context();
-        return c;
-    }
-    std::shared_ptr<LinkCell> cell;
-    LockTurn turn;
-};
-
-asio::awaitable<void> link_connect(LinkCall call) {
-    auto guard = co_await call.turn.wait();
-    ensure(co_await call.cell->link.connect());
-}
-
-asio::awaitable<void> link_send(LinkCall call, std::string topic, core::Bytes payload) {
-    auto guard = co_await call.turn.wait();
-    ensure(co_await call.cell->link.send(topic, payload));
-}
-
-asio::awaitable<void> link_subscribe(LinkCall call, std::string filter) {
-    auto guard = co_await call.turn.wait();
-    ensure(co_await call.cell->link.subscribe(filter));
-}
-
-asio::awaitable<std::optional<core::Message>> link_recv(LinkCall call) {
-    auto guard = co_await call.turn.wait();
-    core::Received received = co_await call.cell->link.recv();
-    if (!received) throw TaskFailure::trovik(received.error());
-    co_return std::move(*received);
-}
-
-asio::awaitable<bool> link_is_connected(LinkCall call) {
-    auto guard = co_await call.turn.wait();
-    co_return call.cell->link.is_connected();
-}
-
-asio::awaitable<void> link_disconnect(LinkCall call) {
-    auto guard = co_await call.turn.wait();
-    call.cell->link.disconnect();
-}
-
-PyObject* resolve_none() { return none(); }
 
 // `reachable` is the one attribute of the broker Python may set.
 int broker_setattro(PyObject* self, PyObject* name, PyObject* value);
@@ -94,10 +53,10 @@ BrokerClass broker_class{
         c.no_borrow();  // a handle to state guarded by its own locks
         c.init({}, "Creates a broker with no traffic.", [] { return Broker{}; });
         c.def("link", "Creates a link to this broker, for driving directly.", [](const Broker& self) {
-            return make(Link{std::make_shared<LinkCell>(self.broker)});
+            return make(LoopbackLink{LinkSlot(std::in_place, self.broker)});
         });
         c.def("rung", "Creates a link to this broker as a transport, for composing into a ladder\nor a wrapper.",
-              [](const Broker& self) { return make_transport(Kind(loopback::LoopbackTransport(self.broker))); });
+              [](const Broker& self) { return make_transport(Link(loopback::LoopbackTransport(self.broker))); });
         c.prop("reachable",
                "Whether the broker is in reach. Set it to `False` to put every link on it\nout of range at once, "
                "links a ladder owns included: they fail to connect,\nsend, or subscribe until it is `True` again, "
@@ -120,31 +79,65 @@ int broker_setattro(PyObject* self, PyObject* name, PyObject* value) {
     return 0;
 }
 
-Class<Link> link_class{
+Class<LoopbackLink> link_class{
     "LoopbackTransport", "One in-process link to a broker.", [](auto& c) {
         c.no_borrow();  // the link sits behind its own asynchronous lock
-        c.def("connect", "Marks this link connected so it will carry traffic.", [](const Link& self) {
-            return start_awaitable(link_connect(LinkCall(self.cell)), resolve_none);
+        c.def("connect", "Marks this link connected so it will carry traffic.", [](const LoopbackLink& self) {
+            return self.state.call_now_or_wait(
+                [](LinkState& state) { return finished_now(std::optional(state.link.connect_now())); },
+                [](Held& held) -> asio::awaitable<void> { value_or_fail(co_await held->link.connect()); }, none);
         });
         c.def("send", "Publishes a payload to a topic on the broker.", {"topic", "payload"},
-              [](const Link& self, std::string topic, Payload payload) {
-                  return start_awaitable(link_send(LinkCall(self.cell), std::move(topic),
-                                                   core::Bytes(payload.bytes.begin(), payload.bytes.end())),
-                                         resolve_none);
+              [](const LoopbackLink& self, std::string topic, Payload payload) {
+                  return self.state.call_now_or_wait(
+                      [&](LinkState& state) { return finished_now(std::optional(state.link.send_now(topic, payload.bytes()))); },
+                      [&] {
+                          return [topic = std::move(topic), payload = std::move(payload).take()](
+                                     Held& held) -> asio::awaitable<void> {
+                              value_or_fail(co_await held->link.send(topic, payload));
+                          };
+                      },
+                      none);
               });
-        c.def("subscribe", "Subscribes this link to a topic.", {"topic"}, [](const Link& self, std::string topic) {
-            return start_awaitable(link_subscribe(LinkCall(self.cell), std::move(topic)), resolve_none);
+        c.def("subscribe", "Subscribes this link to a topic.", {"topic"}, [](const LoopbackLink& self, std::string topic) {
+            return self.state.call_now_or_wait(
+                [&](LinkState& state) { return finished_now(std::optional(state.link.subscribe_now(topic))); },
+                [&] {
+                    return [topic = std::move(topic)](Held& held) -> asio::awaitable<void> {
+                        value_or_fail(co_await held->link.subscribe(topic));
+                    };
+                },
+                none);
         });
-        c.def("recv", "Waits for the next message on a subscribed topic, or `None` once closed.", [](const Link& self) {
-            return start_awaitable(link_recv(LinkCall(self.cell)), [](std::optional<core::Message> message) {
-                return message ? make_message(std::move(*message)) : none();
-            });
+        c.def("recv", "Waits for the next message on a subscribed topic, or `None` once closed.", [](const LoopbackLink& self) {
+            return self.state.call_now_or_wait(
+                [](LinkState& state) -> std::optional<std::optional<core::Message>> {
+                    if (auto message = take_returned(state.returned)) return message;
+                    return value_now(state.link.try_recv());
+                },
+                [](Held& held) -> asio::awaitable<std::optional<core::Message>> {
+                    if (auto message = take_returned(held->returned)) co_return message;
+                    co_return value_or_fail(co_await held->link.recv());
+                },
+                message_or_none, GiveBack{});
         });
-        c.def("is_connected", "Whether this link is connected.", [](const Link& self) {
-            return start_awaitable(link_is_connected(LinkCall(self.cell)), [](bool connected) { return to_py(connected); });
+        c.def("is_connected", "Whether this link is connected.", [](const LoopbackLink& self) {
+            return self.state.call_now_or_wait(
+                [](LinkState& state) { return std::optional(state.link.is_connected()); },
+                [](Held& held) -> asio::awaitable<bool> { co_return held->link.is_connected(); },
+                [](bool connected) { return to_py(connected); });
         });
-        c.def("disconnect", "Marks this link disconnected, so sends over it fail.", [](const Link& self) {
-            return start_awaitable(link_disconnect(LinkCall(self.cell)), resolve_none);
+        c.def("disconnect", "Marks this link disconnected, so sends over it fail.", [](const LoopbackLink& self) {
+            return self.state.call_now_or_wait(
+                [](LinkState& state) {
+                    state.link.disconnect();
+                    return true;
+                },
+                [](Held& held) -> asio::awaitable<void> {
+                    held->link.disconnect();
+                    co_return;
+                },
+                none);
         });
     }};
 

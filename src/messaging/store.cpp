@@ -11,9 +11,9 @@
 #include <asio/awaitable.hpp>
 
 #include "binding/binding.hpp"
-#include "binding/forms.hpp"
 #include "runtime/bridge.hpp"
-#include "shared/transport.hpp"
+#include "shared/link.hpp"
+#include "shared/payload.hpp"
 #include "trovik/sync/file.hpp"
 #include "trovik/sync/forward.hpp"
 #include "trovik/sync/memory.hpp"
@@ -69,45 +69,46 @@ std::optional<std::size_t> bound(std::size_t capacity) {
     return capacity;
 }
 
-template <class T>
-T checked(std::expected<T, core::Error> result) {
-    if (!result) throw TaskFailure::trovik(result.error());
-    return std::move(*result);
-}
-
-asio::awaitable<std::size_t> store_len(sync::SharedStore store) { co_return checked(co_await store.len()); }
+asio::awaitable<std::size_t> store_len(sync::SharedStore store) { co_return value_or_fail(co_await store.len()); }
 
 asio::awaitable<std::optional<core::Bytes>> store_peek(sync::SharedStore store) {
-    co_return checked(co_await store.peek());
+    co_return value_or_fail(co_await store.peek());
 }
 
 asio::awaitable<std::optional<core::Bytes>> store_pop(sync::SharedStore store) {
-    co_return checked(co_await store.pop());
+    co_return value_or_fail(co_await store.pop());
 }
 
 asio::awaitable<void> store_append(sync::SharedStore store, core::Bytes record) {
-    ensure(co_await store.append(record));
+    value_or_fail(co_await store.append(std::move(record)));
 }
 
 asio::awaitable<std::optional<std::string>> store_peek_text(sync::SharedStore store) {
-    co_return checked(co_await sync::peek_text(store));
+    co_return value_or_fail(co_await sync::peek_text(store));
 }
 
 asio::awaitable<std::optional<std::string>> store_pop_text(sync::SharedStore store) {
-    co_return checked(co_await sync::pop_text(store));
+    co_return value_or_fail(co_await sync::pop_text(store));
 }
 
 // The transport's lock is held for the whole drain, the store's only around
 // each peek and removal.
-asio::awaitable<std::size_t> store_drain(sync::SharedStore store, SlotCall call, std::string topic) {
-    HeldLink held = co_await call.hold();
-    co_return checked(co_await sync::drain_to(store, held.link(), topic));
+asio::awaitable<std::size_t> store_drain(sync::SharedStore store, TransportSlot slot, TaskContext context,
+                                         std::string topic) {
+    TransportSlot::Held held = co_await slot.hold(std::move(context));
+    co_return value_or_fail(co_await sync::drain_to(store, held->held(), topic));
 }
 
-PyObject* resolve_none() { return none(); }
-PyObject* resolve_count(std::size_t& count) { return to_py(count); }
-PyObject* resolve_bytes(std::optional<core::Bytes>& record) { return to_py(std::move(record)); }
-PyObject* resolve_text(std::optional<std::string>& text) { return to_py(std::move(text)); }
+PyObject* count_of(std::size_t& count) { return to_py(count); }
+
+// A record fetched at once, as text.
+std::optional<std::optional<std::string>> text_now(std::optional<sync::Fetched> fetched) {
+    std::optional<std::optional<core::Bytes>> record = value_now(std::move(fetched));
+    if (!record) return std::nullopt;
+    return value_or_fail(sync::as_text(std::move(*record)));
+}
+PyObject* bytes_or_none(std::optional<core::Bytes>& record) { return to_py(std::move(record)); }
+PyObject* text_or_none(std::optional<std::string>& text) { return to_py(std::move(text)); }
 
 Class<PyStore> store_class{
     "Store",
@@ -131,22 +132,46 @@ Class<PyStore> store_class{
                          store.set_capacity(bound(capacity));
                          return make_store(std::move(store));
                      });
-        c.def("len", "How many records the buffer holds.",
-              [](const PyStore& self) { return start_awaitable(store_len(handle_of(self)), resolve_count); });
-        c.def("peek", "Reads the oldest record without removing it, or `None` when empty.",
-              [](const PyStore& self) { return start_awaitable(store_peek(handle_of(self)), resolve_bytes); });
-        c.def("pop", "Removes and returns the oldest record, or `None` when empty.",
-              [](const PyStore& self) { return start_awaitable(store_pop(handle_of(self)), resolve_bytes); });
+        c.def("len", "How many records the buffer holds.", [](const PyStore& self) {
+            sync::SharedStore store = handle_of(self);
+            return now_or_wait(
+                running_loop(), false, [&] { return value_now(store.try_len()); },
+                [&](const TaskContext&) { return store_len(store); }, count_of);
+        });
+        c.def("peek", "Reads the oldest record without removing it, or `None` when empty.", [](const PyStore& self) {
+            sync::SharedStore store = handle_of(self);
+            return now_or_wait(
+                running_loop(), false, [&] { return value_now(store.try_peek()); },
+                [&](const TaskContext&) { return store_peek(store); }, bytes_or_none);
+        });
+        c.def("pop", "Removes and returns the oldest record, or `None` when empty.", [](const PyStore& self) {
+            sync::SharedStore store = handle_of(self);
+            return now_or_wait(
+                running_loop(), false, [&] { return value_now(store.try_pop()); },
+                [&](const TaskContext&) { return store_pop(store); }, bytes_or_none);
+        });
         c.def("append", "Adds a record to the end of the buffer.", {"record"},
               [](const PyStore& self, Payload record) {
                   sync::SharedStore store = handle_of(self);
-                  return start_awaitable(store_append(std::move(store), core::Bytes(record.bytes.begin(), record.bytes.end())),
-                                         resolve_none);
+                  core::Bytes bytes = std::move(record).take();
+                  return now_or_wait(
+                      running_loop(), false, [&] { return finished_now(store.try_append(bytes)); },
+                      [&](const TaskContext&) { return store_append(store, std::move(bytes)); }, none);
               });
         c.def("peek_text", "Reads the oldest record as text without removing it, or `None` when empty.",
-              [](const PyStore& self) { return start_awaitable(store_peek_text(handle_of(self)), resolve_text); });
+              [](const PyStore& self) {
+                  sync::SharedStore store = handle_of(self);
+                  return now_or_wait(
+                      running_loop(), false, [&] { return text_now(store.try_peek()); },
+                      [&](const TaskContext&) { return store_peek_text(store); }, text_or_none);
+              });
         c.def("pop_text", "Removes and returns the oldest record as text, or `None` when empty.",
-              [](const PyStore& self) { return start_awaitable(store_pop_text(handle_of(self)), resolve_text); });
+              [](const PyStore& self) {
+                  sync::SharedStore store = handle_of(self);
+                  return now_or_wait(
+                      running_loop(), false, [&] { return text_now(store.try_pop()); },
+                      [&](const TaskContext&) { return store_pop_text(store); }, text_or_none);
+              });
         c.def("drain_to",
               "Drains the buffer onto a transport, publishing each record to `topic`,\noldest first, and returns how "
               "many went out.\n\nEach record leaves the buffer only once the transport has taken it, so a\nsend that "
@@ -154,8 +179,10 @@ Class<PyStore> store_class{
               "for the next drain. The transport is\ndriven, not consumed.",
               {"transport", "topic"}, [](const PyStore& self, In<PyTransport> transport, std::string topic) {
                   sync::SharedStore store = handle_of(self);
-                  return start_awaitable(store_drain(std::move(store), SlotCall(transport->slot), std::move(topic)),
-                                         resolve_count);
+                  TaskContext context = current_task_context(transport->slot.calls_python());
+                  return start_awaitable(context,
+                                         store_drain(std::move(store), transport->slot, context, std::move(topic)),
+                                         count_of);
               });
         c.prop("is_available", "Whether this store is still holdable, or has been given to a ladder.",
                [](const PyStore& self) {

@@ -10,11 +10,9 @@
 #include <asio/awaitable.hpp>
 
 #include "binding/binding.hpp"
-#include "binding/forms.hpp"
+#include "runtime/serialized.hpp"
 #include "shared/message.hpp"
-#include "runtime/bridge.hpp"
-#include "shared/transport.hpp"
-#include "trovik/core/async/mutex.hpp"
+#include "shared/payload.hpp"
 #include "trovik/core/async/runtime.hpp"
 #include "trovik/core/text.hpp"
 #include "trovik/mqtt/delivery.hpp"
@@ -68,27 +66,17 @@ MqttTransport make_transport(MqttConfig config) {
 
 namespace {
 
-using core::async::Mutex;
-using core::async::MutexGuard;
 using ::trovik::mqtt::Inbox;
-using ::trovik::mqtt::Result;
 using mqtt::MqttTls;
 using mqtt::MqttWill;
 using mqtt::QoS;
 
-void ok_or_fail(const Result<void>& result) {
-    if (!result) throw TaskFailure::trovik(result.error());
-}
-
-core::Bytes bytes_of(const Payload& payload) { return core::Bytes(payload.bytes.begin(), payload.bytes.end()); }
+core::Bytes bytes_of(Payload& payload) { return std::move(payload).take(); }
 
 std::optional<QoS> qos_of(const std::optional<std::string>& name) {
     if (!name) return std::nullopt;
     return mqtt::parse_qos(*name);
 }
-
-PyObject* resolved_none() { return none(); }
-PyObject* resolved_bool(bool value) { return to_py(value); }
 
 // ---- MqttMessage ----------------------------------------------------------------
 
@@ -119,10 +107,9 @@ Class<MqttMessage> mqtt_message_class{"MqttMessage", "A message received from a 
 
 // ---- MqttClient -----------------------------------------------------------------
 
-// The transport and the lock every call but `recv` holds around its transport call.
+// Every call but `recv` holds the connection for its transport call.
 struct Connection {
     explicit Connection(mqtt::MqttTransport t) : transport(std::move(t)) {}
-    Mutex mutex;
     mqtt::MqttTransport transport;
 };
 
@@ -132,83 +119,31 @@ struct Connection {
 // back), so no later receiver overtakes a message that is given back.
 struct Receiving {
     explicit Receiving(Inbox i) : inbox(std::move(i)) {}
-    Mutex line;
     Inbox inbox;
 };
 
+using ConnectionSlot = Serialized<Connection>;
+using ReceivingLine = Serialized<Receiving>;
+
 struct MqttClient {
-    // Each call's task holds its own reference. `recv` holds only the inbox,
-    // so a client dropped while a `recv` waits still loses its connection.
-    std::shared_ptr<Connection> connection;
-    std::shared_ptr<Receiving> receiving;
-
-    LockTurn turn() const { return LockTurn(connection->mutex); }
+    // Each call holds its own reference. `recv` holds only the inbox, so a
+    // client dropped while a `recv` waits still loses its connection.
+    ConnectionSlot connection;
+    ReceivingLine receiving;
 };
-
-asio::awaitable<void> client_connect(std::shared_ptr<Connection> c, LockTurn turn) {
-    auto guard = co_await turn.wait();
-    ok_or_fail(co_await c->transport.connect());
-}
-
-asio::awaitable<void> client_publish(std::shared_ptr<Connection> c, LockTurn turn, std::string topic,
-                                     core::Bytes payload, std::optional<QoS> qos, bool retain) {
-    auto guard = co_await turn.wait();
-    auto delivery = co_await c->transport.publish(topic, payload, qos, retain);
-    if (!delivery) throw TaskFailure::trovik(delivery.error());
-}
-
-asio::awaitable<void> client_publish_confirmed(std::shared_ptr<Connection> c, LockTurn turn, std::string topic,
-                                               core::Bytes payload, std::optional<QoS> qos, bool retain) {
-    auto guard = co_await turn.wait();
-    auto delivery = co_await c->transport.publish(topic, payload, qos, retain);
-    if (!delivery) throw TaskFailure::trovik(delivery.error());
-    // Other calls go on while the broker has yet to answer.
-    guard.unlock();
-    ok_or_fail(co_await delivery->confirmed());
-}
-
-asio::awaitable<void> client_subscribe(std::shared_ptr<Connection> c, LockTurn turn, std::string filter) {
-    auto guard = co_await turn.wait();
-    ok_or_fail(co_await c->transport.subscribe(filter));
-}
-
-asio::awaitable<bool> client_is_connected(std::shared_ptr<Connection> c, LockTurn turn) {
-    auto guard = co_await turn.wait();
-    co_return c->transport.is_connected();
-}
-
-asio::awaitable<void> client_disconnect(std::shared_ptr<Connection> c, LockTurn turn) {
-    auto guard = co_await turn.wait();
-    co_await c->transport.disconnect();
-}
-
-// What a `recv` hands to Python: its message, if any, and its place in the
-// receivers' line until the message is with Python or back in the inbox.
-struct Received {
-    std::optional<Inbox::Taken> taken;
-    MutexGuard line;
-};
-
-asio::awaitable<Received> client_recv(std::shared_ptr<Receiving> r, LockTurn turn) {
-    auto line = co_await turn.wait();
-    auto taken = co_await r->inbox.take();
-    if (!taken) throw TaskFailure::trovik(taken.error());
-    Received received{std::move(*taken), std::move(line)};
-    co_return received;
-}
 
 // Copies, so that the message is still whole if the future turns out to be
 // cancelled before it receives it.
-PyObject* resolved_message(Received& received) {
-    if (!received.taken) return none();
-    return make(MqttMessage{received.taken->message});
+PyObject* message_of_taken(std::optional<Inbox::Taken>& taken) {
+    if (!taken) return none();
+    return make(MqttMessage{taken->message});
 }
 
 // A message taken by a wait whose future was cancelled goes back to the head
 // of the inbox; a cancelled `recv` takes nothing.
-void give_back(Received& received) {
-    if (received.taken) std::move(*received.taken).give_back();
-    received.taken.reset();
+void give_back(Receiving&, std::optional<Inbox::Taken>& taken) {
+    if (taken) std::move(*taken).give_back();
+    taken.reset();
 }
 
 Class<MqttClient> mqtt_client_class{"MqttClient", "An MQTT client transport backed by the native trovik core.", [](auto& c) {
@@ -233,12 +168,16 @@ Class<MqttClient> mqtt_client_class{"MqttClient", "An MQTT client transport back
                auto config = mqtt::settings(std::move(client_id), std::move(host), port, keep_alive_secs, capacity,
                                             std::move(qos), max_packet_size, std::move(username), std::move(password),
                                             std::move(will_copy), std::move(tls_copy));
-               auto connection = std::make_shared<Connection>(mqtt::make_transport(std::move(config)));
-               auto receiving = std::make_shared<Receiving>(connection->transport.inbox());
+               ConnectionSlot connection(std::in_place, mqtt::make_transport(std::move(config)));
+               ReceivingLine receiving(std::in_place, connection.unguarded().transport.inbox());
                return MqttClient{std::move(connection), std::move(receiving)};
            });
     c.def("connect", "Connects to the broker and starts the background event loop.", [](const MqttClient& self) {
-        return start_awaitable(client_connect(self.connection, self.turn()), resolved_none);
+        return self.connection.call(
+            [](ConnectionSlot::Held& held) -> asio::awaitable<void> {
+                value_or_fail(co_await held->transport.connect());
+            },
+            none);
     });
     c.def("publish",
           "Publishes a payload to a topic, returning once it is queued for the broker.\n`qos` is the client's "
@@ -247,9 +186,12 @@ Class<MqttClient> mqtt_client_class{"MqttClient", "An MQTT client transport back
           {"topic", "payload", kw_only, arg("qos").none(), arg("retain").def(false)},
           [](const MqttClient& self, std::string topic, Payload payload, std::optional<std::string> qos, bool retain) {
               auto level = qos_of(qos);
-              return start_awaitable(
-                  client_publish(self.connection, self.turn(), std::move(topic), bytes_of(payload), level, retain),
-                  resolved_none);
+              return self.connection.call(
+                  [topic = std::move(topic), payload = bytes_of(payload), level,
+                   retain](ConnectionSlot::Held& held) mutable -> asio::awaitable<void> {
+                      value_or_fail(co_await held->transport.publish(topic, payload, level, retain));
+                  },
+                  none);
           });
     c.def("publish_confirmed",
           "Publishes a payload to a topic and returns once the broker acknowledges it: its\n`PUBACK` at "
@@ -259,26 +201,42 @@ Class<MqttClient> mqtt_client_class{"MqttClient", "An MQTT client transport back
           {"topic", "payload", kw_only, arg("qos").none(), arg("retain").def(false)},
           [](const MqttClient& self, std::string topic, Payload payload, std::optional<std::string> qos, bool retain) {
               auto level = qos_of(qos);
-              return start_awaitable(client_publish_confirmed(self.connection, self.turn(), std::move(topic),
-                                                              bytes_of(payload), level, retain),
-                                     resolved_none);
+              return self.connection.call(
+                  [topic = std::move(topic), payload = bytes_of(payload), level,
+                   retain](ConnectionSlot::Held& held) mutable -> asio::awaitable<void> {
+                      auto delivery = value_or_fail(co_await held->transport.publish(topic, payload, level, retain));
+                      // Other calls go on while the broker has yet to answer.
+                      held.unlock();
+                      value_or_fail(co_await delivery.confirmed());
+                  },
+                  none);
           });
     c.def("subscribe", "Subscribes to a topic filter.", {"topic"}, [](const MqttClient& self, std::string topic) {
-        return start_awaitable(client_subscribe(self.connection, self.turn(), std::move(topic)), resolved_none);
+        return self.connection.call(
+            [topic = std::move(topic)](ConnectionSlot::Held& held) -> asio::awaitable<void> {
+                value_or_fail(co_await held->transport.subscribe(topic));
+            },
+            none);
     });
     c.def("recv",
           "Awaits the next message from any subscribed topic, or `None` once the\nconnection has ended. A connection "
           "that ends on its own raises `TrovikError`\nonce, saying why.",
           [](const MqttClient& self) {
-              return start_awaitable(client_recv(self.receiving, LockTurn(self.receiving->line)), resolved_message,
-                                     give_back);
+              return self.receiving.call(
+                  [](ReceivingLine::Held& held) -> asio::awaitable<std::optional<Inbox::Taken>> {
+                      co_return value_or_fail(co_await held->inbox.take());
+                  },
+                  message_of_taken, give_back);
           });
     c.def("is_connected", "Reports whether the client currently holds an active connection.",
           [](const MqttClient& self) {
-              return start_awaitable(client_is_connected(self.connection, self.turn()), resolved_bool);
+              return self.connection.call(
+                  [](ConnectionSlot::Held& held) -> asio::awaitable<bool> { co_return held->transport.is_connected(); },
+                  [](bool connected) { return to_py(connected); });
           });
     c.def("disconnect", "Closes the connection and stops the background event loop.", [](const MqttClient& self) {
-        return start_awaitable(client_disconnect(self.connection, self.turn()), resolved_none);
+        return self.connection.call(
+            [](ConnectionSlot::Held& held) -> asio::awaitable<void> { co_await held->transport.disconnect(); }, none);
     });
 }};
 

@@ -1,15 +1,18 @@
 #include "runtime/bridge.hpp"
 
 #include <atomic>
-#include <unordered_map>
-#include <vector>
+#include <mutex>
+#include <optional>
 #include <system_error>
 
+#include <asio/associated_cancellation_slot.hpp>
+#include <asio/async_result.hpp>
 #include <asio/error.hpp>
+#include <asio/post.hpp>
 #include <asio/system_error.hpp>
+#include <asio/use_awaitable.hpp>
 
 #include "binding/call.hpp"
-#include "trovik/core/async/oneshot.hpp"
 #include "trovik/core/async/runtime.hpp"
 
 namespace trovik::py {
@@ -17,16 +20,22 @@ namespace {
 
 thread_local const TaskContext* acting_for = nullptr;
 
-// Set once the interpreter starts shutting down: from then on no thread of
-// ours takes the interpreter lock, and references still held are left alone.
-std::atomic<bool> finalizing{false};
-
-// asyncio and contextvars functions, looked up once.
+// asyncio, contextvars and inspect functions, looked up once.
 struct PythonFunctions {
     PyObject* get_running_loop = nullptr;
     PyObject* copy_context = nullptr;
     PyObject* ensure_future = nullptr;
     PyObject* cancelled_error = nullptr;
+    PyObject* iscoroutinefunction = nullptr;
+    // Interned method names.
+    PyObject* create_future = nullptr;
+    PyObject* cancelled = nullptr;
+    PyObject* set_result = nullptr;
+    PyObject* set_exception = nullptr;
+    PyObject* add_done_callback = nullptr;
+    PyObject* cancel = nullptr;
+    PyObject* run = nullptr;
+    PyObject* run_in_executor = nullptr;
 };
 
 PyObject* import_attr(const char* module, const char* name) {
@@ -42,54 +51,27 @@ const PythonFunctions& python() {
         out.copy_context = import_attr("contextvars", "copy_context");
         out.ensure_future = import_attr("asyncio", "ensure_future");
         out.cancelled_error = import_attr("asyncio", "CancelledError");
+        out.iscoroutinefunction = import_attr("inspect", "iscoroutinefunction");
+        out.create_future = PyUnicode_InternFromString("create_future");
+        out.cancelled = PyUnicode_InternFromString("cancelled");
+        out.set_result = PyUnicode_InternFromString("set_result");
+        out.set_exception = PyUnicode_InternFromString("set_exception");
+        out.add_done_callback = PyUnicode_InternFromString("add_done_callback");
+        out.cancel = PyUnicode_InternFromString("cancel");
+        out.run = PyUnicode_InternFromString("run");
+        out.run_in_executor = PyUnicode_InternFromString("run_in_executor");
         return out;
     }();
-    if (!f.get_running_loop || !f.copy_context || !f.ensure_future || !f.cancelled_error) throw PendingError{};
+    if (!f.get_running_loop || !f.copy_context || !f.ensure_future || !f.cancelled_error || !f.iscoroutinefunction ||
+        !f.create_future || !f.cancelled || !f.set_result || !f.set_exception || !f.add_done_callback || !f.cancel ||
+        !f.run || !f.run_in_executor)
+        throw PendingError{};
     return f;
 }
 
-void release(PyObject* p) {
-    if (!p) return;
-    if (gil_depth > 0) {
-        Py_DECREF(p);
-        return;
-    }
-    if (finalizing.load(std::memory_order_acquire)) return;  // the interpreter is going away with it
-    core::async::post_blocking([p] {
-        if (finalizing.load(std::memory_order_acquire)) return;
-        WithGil gil;
-        Py_DECREF(p);
-    });
+PyObject* call_method(PyObject* object, PyObject* name, PyObject* arg = nullptr) {
+    return PyObject_CallMethodObjArgs(object, name, arg, nullptr);
 }
-
-// ---- Python callables the bridge hands to the loop ----------------------------------------
-
-// fut.add_done_callback(cancel_on_done): aborts the task when the future was cancelled.
-const char* const kAbortCapsule = "trovik.abort";
-
-void drop_abort(PyObject* capsule) {
-    delete static_cast<core::async::AbortHandle*>(PyCapsule_GetPointer(capsule, kAbortCapsule));
-}
-
-PyObject* cancel_on_done(PyObject* capsule, PyObject* future) {
-    HoldingGil holding;
-    Ref cancelled(PyObject_CallMethod(future, "cancelled", nullptr));
-    if (!cancelled) return nullptr;
-    if (cancelled.get() == Py_True) {
-        auto* abort = static_cast<core::async::AbortHandle*>(PyCapsule_GetPointer(capsule, kAbortCapsule));
-        if (abort) abort->abort();
-    }
-    Py_RETURN_NONE;
-}
-PyMethodDef cancel_on_done_def{"_trovik_cancel_on_done", &cancel_on_done, METH_O, nullptr};
-
-PyObject* mark_finalizing(PyObject*, PyObject*) {
-    finalizing.store(true, std::memory_order_release);
-    Py_RETURN_NONE;
-}
-PyMethodDef mark_finalizing_def{"_trovik_at_exit", &mark_finalizing, METH_NOARGS, nullptr};
-
-PyObject* builtin(PyMethodDef* def, PyObject* self = nullptr) { return PyCFunction_NewEx(def, self, nullptr); }
 
 // The exception a failed task hands to its future (a new reference).
 PyObject* exception_for(std::exception_ptr error) {
@@ -123,289 +105,292 @@ PyObject* exception_for(std::exception_ptr error) {
     return make(panic_type(), "unknown internal fault");
 }
 
-}  // namespace
-
-namespace detail {
-
-struct Completion {
-    std::shared_ptr<PyObject> future;
-    TaskContext context;  // released with the interpreter lock, in the drain
-    std::exception_ptr error;
-    std::unique_ptr<Outcome> outcome;
-};
-
-struct LoopQueue {
-    std::shared_ptr<PyObject> loop;
-    std::mutex lock;
-    std::vector<Completion> items;
-    bool scheduled = false;  // a drain is queued or about to be
-
-    std::vector<Completion> take() {
-        std::lock_guard g(lock);
-        scheduled = false;
-        return std::exchange(items, {});
-    }
-    // The interpreter is shutting down: leave every Python reference be.
-    void abandon() {
-        for (Completion& c : take()) {
-            new std::shared_ptr<PyObject>(std::move(c.future));
-            new TaskContext(std::move(c.context));
-            (void)c.outcome.release();
-        }
-    }
-};
-
-}  // namespace detail
-
-namespace {
-
-using detail::Completion;
-using detail::LoopQueue;
-
-// The completion queue of each loop that has awaitables in flight (lock held
-// to use it). A queue keeps its loop alive, so a loop's address is not reused
-// while its entry can still be found.
-std::unordered_map<PyObject*, std::weak_ptr<LoopQueue>>& loop_queues() {
-    static auto* table = new std::unordered_map<PyObject*, std::weak_ptr<LoopQueue>>();
-    return *table;
+// The pending exception, normalised, with its traceback (a new reference).
+PyObject* fetch_exception() {
+    PyObject *type, *exc, *tb;
+    PyErr_Fetch(&type, &exc, &tb);
+    if (!type) return nullptr;
+    PyErr_NormalizeException(&type, &exc, &tb);
+    if (exc && tb) PyException_SetTraceback(exc, tb);
+    Py_XDECREF(type);
+    Py_XDECREF(tb);
+    return exc;
 }
 
-// Completes one future on its loop's thread, checking once more that it was
-// not cancelled meanwhile; a cancelled one hands its outcome back.
-void complete_one(Completion& c) {
-    Ref cancelled(PyObject_CallMethod(c.future.get(), "cancelled", nullptr));
-    if (!cancelled) {
-        PyErr_Print();
-        return;
-    }
-    if (cancelled.get() == Py_True) {
-        if (c.outcome) c.outcome->dropped();
-        return;
-    }
-    PyObject* value = nullptr;
-    const char* method = "set_result";
-    if (c.error) {
-        value = exception_for(c.error);
-        method = "set_exception";
+// ---- cancellation --------------------------------------------------------------
+
+struct Watch {
+    core::async::AbortHandle abort;
+    LoopScheduler* scheduler;
+};
+const char* const kWatchCapsule = "trovik.abort";
+
+void drop_watch(PyObject* capsule) {
+    delete static_cast<Watch*>(PyCapsule_GetPointer(capsule, kWatchCapsule));
+}
+
+// future.add_done_callback(cancel_on_done): aborts the task when the future
+// was cancelled. The abort reaches the task on its loop, at once.
+PyObject* cancel_on_done(PyObject* capsule, PyObject* future) {
+    HoldingGil holding;
+    Ref cancelled(call_method(future, python().cancelled));
+    if (!cancelled) return nullptr;
+    if (cancelled.get() != Py_True) Py_RETURN_NONE;
+    auto* watch = static_cast<Watch*>(PyCapsule_GetPointer(capsule, kWatchCapsule));
+    if (!watch) return nullptr;
+    if (watch->scheduler->is_loop_thread()) {
+        LoopScheduler::Draining draining(*watch->scheduler);
+        watch->abort.abort();
     } else {
-        value = c.outcome->convert();
-        if (!value) {
-            PyObject *type, *exc, *tb;
-            PyErr_Fetch(&type, &exc, &tb);
-            PyErr_NormalizeException(&type, &exc, &tb);
-            if (exc && tb) PyException_SetTraceback(exc, tb);
-            Py_XDECREF(type);
-            Py_XDECREF(tb);
-            value = exc;
-            method = "set_exception";
-        }
+        watch->abort.abort();
     }
-    if (!value) {
-        PyErr_Print();
-        return;
-    }
-    Ref owned(value);
-    Ref done(PyObject_CallMethod(c.future.get(), method, "O", value));
-    if (!done) PyErr_Print();
-}
-
-const char* const kQueueCapsule = "trovik.completions";
-
-void drop_queue(PyObject* capsule) {
-    HoldingGil holding;
-    delete static_cast<std::shared_ptr<LoopQueue>*>(PyCapsule_GetPointer(capsule, kQueueCapsule));
-}
-
-// Scheduled with call_soon_threadsafe: completes every queued future.
-PyObject* drain(PyObject* capsule, PyObject*) {
-    HoldingGil holding;
-    auto* queue = static_cast<std::shared_ptr<LoopQueue>*>(PyCapsule_GetPointer(capsule, kQueueCapsule));
-    if (!queue) return nullptr;
-    for (Completion& c : (*queue)->take()) complete_one(c);
     Py_RETURN_NONE;
 }
-PyMethodDef drain_def{"_trovik_complete", &drain, METH_NOARGS, nullptr};
+PyMethodDef cancel_on_done_def{"_trovik_cancel_on_done", &cancel_on_done, METH_O, nullptr};
 
 }  // namespace
 
-namespace detail {
-
-std::shared_ptr<LoopQueue> queue_of(const std::shared_ptr<PyObject>& loop) {
-    auto& table = loop_queues();
-    auto it = table.find(loop.get());
-    if (it != table.end()) {
-        if (auto queue = it->second.lock()) return queue;
-    }
-    if (table.size() > 64) std::erase_if(table, [](const auto& entry) { return entry.second.expired(); });
-    auto queue = std::make_shared<LoopQueue>();
-    queue->loop = loop;
-    table[loop.get()] = queue;
-    return queue;
-}
-
-// Asks the loop to drain the queue (lock held). A loop that no longer takes
-// callbacks (it closed) gets nothing: the outcomes go back to their work.
-void schedule_drain(const std::shared_ptr<LoopQueue>& queue) {
-    auto* holder = new std::shared_ptr<LoopQueue>(queue);
-    Ref capsule(PyCapsule_New(holder, kQueueCapsule, &drop_queue));
-    if (!capsule) delete holder;
-    Ref fn(capsule ? PyCFunction_NewEx(&drain_def, capsule.get(), nullptr) : nullptr);
-    Ref scheduled(fn ? PyObject_CallMethod(queue->loop.get(), "call_soon_threadsafe", "O", fn.get()) : nullptr);
-    if (scheduled) return;
-    PyErr_Print();  // the loop is closed, for one: nothing to hand the outcomes to
-    for (Completion& c : queue->take())
-        if (c.outcome) c.outcome->dropped();
-}
-
-}  // namespace detail
-
-namespace {
-}  // namespace
-
-std::shared_ptr<PyObject> share(PyObject* owned) { return std::shared_ptr<PyObject>(owned, &release); }
+// ---- the task context -------------------------------------------------------------
 
 ActingFor::ActingFor(const TaskContext* context) noexcept : previous_(acting_for) { acting_for = context; }
 ActingFor::~ActingFor() { acting_for = previous_; }
 
-TaskContext current_task_context() {
-    if (acting_for) return *acting_for;
+LoopRef running_loop() {
+    if (acting_for) return LoopRef{acting_for->loop.get(), acting_for->scheduler};
     const PythonFunctions& py = python();
+    // The call's own loop keeps running (and referenced) while the call lasts.
     PyObject* loop = check(PyObject_CallNoArgs(py.get_running_loop));
-    auto shared_loop = share(loop);
-    PyObject* context = check(PyObject_CallNoArgs(py.copy_context));
-    auto completions = detail::queue_of(shared_loop);
-    return TaskContext{std::move(shared_loop), share(context), std::move(completions)};
+    Py_DECREF(loop);
+    // A one-entry cache: most calls come from the loop that made the last
+    // one. A scheduler outlives its loop, and is closed before the loop's
+    // address can be reused.
+    thread_local PyObject* last_loop = nullptr;
+    thread_local LoopScheduler* last_scheduler = nullptr;
+    LoopScheduler* scheduler = loop == last_loop ? last_scheduler : nullptr;
+    if (!scheduler || scheduler->closed()) {
+        scheduler = LoopScheduler::of(loop);
+        last_loop = loop;
+        last_scheduler = scheduler;
+    }
+    scheduler->set_loop_thread();
+    return LoopRef{loop, scheduler};
 }
+
+TaskContext task_context(const LoopRef& loop, bool with_context) {
+    if (acting_for && acting_for->loop.get() == loop.loop) {
+        if (!with_context || acting_for->context) return *acting_for;
+    }
+    std::shared_ptr<PyObject> context;
+    if (with_context) context = share(check(PyObject_CallNoArgs(python().copy_context)));
+    return TaskContext{share(Ref::borrow(loop.loop).release()), std::move(context), loop.scheduler};
+}
+
+TaskContext current_task_context(bool with_context) { return task_context(running_loop(), with_context); }
+
+namespace {
+
+// A new future of the loop: its own `create_future`, or, for the loops whose
+// `create_future` is asyncio's own, the same future made without a trip
+// through Python code.
+PyObject* new_future(PyObject* loop, LoopScheduler* scheduler) {
+    static PyObject* stock_create_future = [] {
+        PyObject* base = import_attr("asyncio", "BaseEventLoop");
+        PyObject* method = base ? PyObject_GetAttrString(base, "create_future") : nullptr;
+        Py_XDECREF(base);
+        return method;
+    }();
+    static PyObject* future_type = import_attr("asyncio", "Future");
+    if (!stock_create_future || !future_type) throw PendingError{};
+    PyObject* kwargs = scheduler->future_kwargs();
+    if (!kwargs) {
+        Ref method(check(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(loop)), python().create_future)));
+        if (method.get() == stock_create_future) {
+            kwargs = check(PyDict_New());
+            if (PyDict_SetItemString(kwargs, "loop", loop) < 0) {
+                Py_DECREF(kwargs);
+                throw PendingError{};
+            }
+        } else {
+            kwargs = Py_None;
+            Py_INCREF(kwargs);
+        }
+        scheduler->set_future_kwargs(kwargs);
+    }
+    if (kwargs == Py_None) return check(call_method(loop, python().create_future));
+    static PyObject* no_args = PyTuple_New(0);
+    return check(PyObject_Call(future_type, no_args, kwargs));
+}
+
+}  // namespace
+
+PyObject* finished_future(const LoopRef& loop, PyObject* value) {
+    PyObject* method = python().set_result;
+    if (!value) {
+        value = fetch_exception();
+        method = python().set_exception;
+    }
+    Ref owned(value);
+    Ref future(new_future(loop.loop, loop.scheduler));
+    if (!value) throw PendingError{};
+    Ref done(check(call_method(future.get(), method, value)));
+    return future.release();
+}
+
+PyObject* failed_future(const LoopRef& loop, std::exception_ptr error) {
+    Ref exception(check(exception_for(error)));
+    Ref future(new_future(loop.loop, loop.scheduler));
+    Ref done(check(call_method(future.get(), python().set_exception, exception.get())));
+    return future.release();
+}
+
+// ---- awaitable calls -------------------------------------------------------------
 
 namespace detail {
 
+void Call::deliver() noexcept {
+    if (!python_here()) {
+        // The loop is gone: nobody will see this outcome.
+        dropped();
+        clear();
+        future.reset();
+        return;
+    }
+    PyObject* fut = future.get();
+    Ref cancelled(call_method(fut, python().cancelled));
+    if (!cancelled) {
+        PyErr_Print();
+    } else if (cancelled.get() == Py_True) {
+        dropped();
+    } else {
+        PyObject* method = python().set_result;
+        PyObject* value = nullptr;
+        if (error) {
+            value = exception_for(error);
+            method = python().set_exception;
+        } else {
+            value = convert();
+            if (!value) {
+                value = fetch_exception();
+                method = python().set_exception;
+            }
+        }
+        if (!value) {
+            PyErr_Print();
+        } else {
+            Ref owned(value);
+            Ref set(call_method(fut, method, value));
+            if (!set) PyErr_Print();  // a hand-over that fails is printed, not raised
+        }
+    }
+    clear();
+    future.reset();
+}
+
+std::shared_ptr<PyObject> create_future(const TaskContext& context) {
+    return share(new_future(context.loop.get(), context.scheduler));
+}
+
+void watch_cancellation(const TaskContext& context, PyObject* future, core::async::AbortHandle abort) {
+    auto* watch = new Watch{std::move(abort), context.scheduler};
+    PyObject* capsule = PyCapsule_New(watch, kWatchCapsule, &drop_watch);
+    if (!capsule) {
+        delete watch;
+        throw PendingError{};
+    }
+    Ref owned_capsule(capsule);
+    Ref callback(check(PyCFunction_NewEx(&cancel_on_done_def, capsule, nullptr)));
+    Ref r(check(call_method(future, python().add_done_callback, callback.get())));
+}
+
 void ensure_runtime() {
-    static bool hooked = false;
     try {
         core::async::runtime();
     } catch (const std::exception& e) {
         set_fault(std::string("the asynchronous runtime could not start: ") + e.what());
         throw PendingError{};
     }
-    if (!hooked) {
-        // Stop taking the interpreter lock from our threads once it shuts down.
-        Ref register_fn(import_attr("atexit", "register"));
-        Ref hook(builtin(&mark_finalizing_def));
-        if (register_fn && hook) {
-            Ref r(PyObject_CallFunctionObjArgs(register_fn.get(), hook.get(), nullptr));
-        }
-        PyErr_Clear();
-        hooked = true;
-    }
-}
-
-Launch prepare() {
-    TaskContext context = current_task_context();
-    PyObject* future = check(PyObject_CallMethod(context.loop.get(), "create_future", nullptr));
-    return Launch{std::move(context), share(future)};
-}
-
-void watch_cancellation(const Launch& launch, core::async::AbortHandle abort) {
-    auto* handle = new core::async::AbortHandle(std::move(abort));
-    PyObject* capsule = PyCapsule_New(handle, kAbortCapsule, &drop_abort);
-    if (!capsule) {
-        delete handle;
-        throw PendingError{};
-    }
-    Ref owned_capsule(capsule);
-    Ref callback(check(builtin(&cancel_on_done_def, capsule)));
-    Ref r(check(PyObject_CallMethod(launch.future.get(), "add_done_callback", "O", callback.get())));
-}
-
-void finish(std::shared_ptr<PyObject> future, TaskContext context, std::exception_ptr error,
-            std::unique_ptr<Outcome> outcome) {
-    std::shared_ptr<LoopQueue> queue = context.completions;
-    bool wake;
-    {
-        std::lock_guard g(queue->lock);
-        queue->items.push_back(Completion{std::move(future), std::move(context), error, std::move(outcome)});
-        wake = !queue->scheduled;
-        queue->scheduled = true;
-    }
-    if (!wake) return;  // a drain is on its way and will take this one too
-    core::async::post_blocking([queue]() mutable {
-        if (finalizing.load(std::memory_order_acquire)) {
-            queue->abandon();
-            return;
-        }
-        WithGil gil;
-        schedule_drain(queue);
-    });
 }
 
 }  // namespace detail
-}  // namespace trovik::py
 
-// ---- from the runtime to Python --------------------------------------------------------
+// ---- from our coroutines to Python --------------------------------------------------
 
-namespace trovik::py {
+std::shared_ptr<PyObject> PyOutcome::get() const {
+    if (error) throw TaskFailure{TaskFailure::Kind::Python, {}, error};
+    return value;
+}
+
+PyOutcome take_python_error() {
+    PyObject* exc = fetch_exception();
+    if (!exc) return PyOutcome{};
+    return PyOutcome{nullptr, share(exc)};
+}
+
 namespace {
 
-using OutcomeSender = core::async::OneShotSender<PyOutcome>;
+// One wait for a Python future: the loop's done-callback hands its outcome to
+// the waiting coroutine.
+class PythonWait {
+public:
+    virtual ~PythonWait() = default;
+    virtual void complete(std::error_code ec, PyOutcome outcome) = 0;
 
-// What one await of a Python awaitable shares between the task, the loop's
-// callbacks and the capsule that carries it through Python.
-struct PendingAwait {
     std::mutex lock;
-    std::optional<OutcomeSender> sender;
-    std::shared_ptr<PyObject> future;  // the asyncio future, once made
-    bool abandoned = false;            // the task stopped waiting
-    TaskContext context;
-    // The awaitable until the loop starts it; touched with the interpreter lock.
-    std::shared_ptr<PyObject> unstarted;
-
-    void deliver(PyOutcome outcome) {
-        std::optional<OutcomeSender> s;
-        {
-            std::lock_guard g(lock);
-            s = std::move(sender);
-            sender.reset();
-            future.reset();
-        }
-        if (s) std::move(*s).send(std::move(outcome));
-    }
+    std::shared_ptr<PyObject> future;  // touched with the interpreter lock
+    bool done = false;                 // guarded by `lock`
+    LoopScheduler* scheduler = nullptr;
 };
 
-const char* const kAwaitCapsule = "trovik.await";
+template <class Handler>
+class PythonWaitOf final : public PythonWait {
+public:
+    explicit PythonWaitOf(Handler handler) : handler_(std::move(handler)) {}
+    void complete(std::error_code ec, PyOutcome outcome) override {
+        {
+            std::lock_guard g(lock);
+            if (done) return;
+            done = true;
+        }
+        // The slot is cleared on the handler's executor: this may run inside
+        // the slot's own cancellation handler.
+        auto slot = asio::get_associated_cancellation_slot(handler_);
+        auto executor = asio::get_associated_executor(handler_);
+        asio::post(executor, [handler = std::move(handler_), slot, ec, outcome = std::move(outcome)]() mutable {
+            if (slot.is_connected()) slot.clear();
+            std::move(handler)(ec, std::move(outcome));
+        });
+    }
 
-void drop_await(PyObject* capsule) {
+private:
+    Handler handler_;
+};
+
+const char* const kWaitCapsule = "trovik.await";
+
+std::shared_ptr<PythonWait>* wait_in(PyObject* capsule) {
+    return static_cast<std::shared_ptr<PythonWait>*>(PyCapsule_GetPointer(capsule, kWaitCapsule));
+}
+
+void drop_wait(PyObject* capsule) {
     HoldingGil holding;
-    auto* holder = static_cast<std::shared_ptr<PendingAwait>*>(PyCapsule_GetPointer(capsule, kAwaitCapsule));
+    auto* holder = wait_in(capsule);
     if (!holder) {
         PyErr_Clear();
         return;
     }
-    // The loop dropped its callback without running it (it closed): close the
-    // coroutine nobody will await, and tell the waiting task.
-    if (auto awaitable = std::move((*holder)->unstarted)) {
-        if (PyObject_HasAttrString(awaitable.get(), "close")) {
-            Ref closed(PyObject_CallMethod(awaitable.get(), "close", nullptr));
-            PyErr_Clear();
-        }
-        Ref error(PyObject_CallFunction(PyExc_RuntimeError, "s", "Event loop is closed"));
-        PyErr_Clear();
-        (*holder)->deliver(error ? PyOutcome{nullptr, share(error.release())} : PyOutcome{});
-    }
+    // The loop dropped the callback without calling it (it closed): the wait
+    // ends with the interpreter's word for that.
+    (*holder)->complete(asio::error::operation_aborted, PyOutcome{});
     delete holder;
 }
 
-std::shared_ptr<PendingAwait> pending_of(PyObject* capsule) {
-    auto* p = static_cast<std::shared_ptr<PendingAwait>*>(PyCapsule_GetPointer(capsule, kAwaitCapsule));
-    return p ? *p : nullptr;
-}
-
-// future.add_done_callback(await_done): reports the awaitable's outcome.
-PyObject* await_done(PyObject* capsule, PyObject* future) {
+// future.add_done_callback(wait_done): reports the awaitable's outcome.
+PyObject* wait_done(PyObject* capsule, PyObject* future) {
     HoldingGil holding;
-    auto pending = pending_of(capsule);
-    if (!pending) return nullptr;
+    auto* holder = wait_in(capsule);
+    if (!holder) return nullptr;
     PyOutcome outcome;
-    Ref cancelled(PyObject_CallMethod(future, "cancelled", nullptr));
+    Ref cancelled(call_method(future, python().cancelled));
     if (!cancelled) {
         outcome = take_python_error();
     } else if (cancelled.get() == Py_True) {
@@ -422,84 +407,111 @@ PyObject* await_done(PyObject* capsule, PyObject* future) {
             outcome = result ? PyOutcome{share(result), nullptr} : take_python_error();
         }
     }
-    pending->deliver(std::move(outcome));
+    std::shared_ptr<PythonWait> wait = *holder;
+    wait->future.reset();
+    if (wait->scheduler->is_loop_thread()) {
+        LoopScheduler::Draining draining(*wait->scheduler);
+        wait->complete({}, std::move(outcome));
+    } else {
+        wait->complete({}, std::move(outcome));
+    }
     Py_RETURN_NONE;
 }
-PyMethodDef await_done_def{"_trovik_await_done", &await_done, METH_O, nullptr};
-
-// Scheduled on the loop, in the task's context: wraps the awaitable with
-// ensure_future and watches it.
-PyObject* await_start(PyObject* capsule, PyObject* awaitable) {
-    HoldingGil holding;
-    auto pending = pending_of(capsule);
-    if (!pending) return nullptr;
-    pending->unstarted.reset();
-    PyObject* future = PyObject_CallFunctionObjArgs(python().ensure_future, awaitable, nullptr);
-    if (!future) {
-        pending->deliver(take_python_error());
-        Py_RETURN_NONE;
-    }
-    Ref owned(future);
-    bool abandoned;
-    {
-        std::lock_guard g(pending->lock);
-        abandoned = pending->abandoned;
-        if (!abandoned) pending->future = share(Ref::borrow(future).release());
-    }
-    if (abandoned) {
-        Ref r(PyObject_CallMethod(future, "cancel", nullptr));
-        PyErr_Clear();
-        Py_RETURN_NONE;
-    }
-    Ref callback(PyCFunction_NewEx(&await_done_def, capsule, nullptr));
-    if (!callback) return nullptr;
-    Ref r(PyObject_CallMethod(future, "add_done_callback", "O", callback.get()));
-    if (!r) return nullptr;
-    Py_RETURN_NONE;
-}
-PyMethodDef await_start_def{"_trovik_await_start", &await_start, METH_O, nullptr};
-
-// Asks the loop to run `fn(arg)` in `context`; lock held.
-bool call_soon(const TaskContext& context, PyObject* fn, PyObject* arg) {
-    Ref method(PyObject_GetAttrString(context.loop.get(), "call_soon_threadsafe"));
-    Ref args(method ? PyTuple_Pack(2, fn, arg) : nullptr);
-    Ref kwargs(args ? PyDict_New() : nullptr);
-    if (!kwargs || PyDict_SetItemString(kwargs.get(), "context", context.context.get()) < 0) return false;
-    Ref r(PyObject_Call(method.get(), args.get(), kwargs.get()));
-    return static_cast<bool>(r);
-}
+PyMethodDef wait_done_def{"_trovik_await_done", &wait_done, METH_O, nullptr};
 
 }  // namespace
 
-std::shared_ptr<PyObject> PyOutcome::get() const {
-    if (error) throw TaskFailure{TaskFailure::Kind::Python, {}, error};
-    return value;
+asio::awaitable<PyOutcome> await_python(const TaskContext& context, std::shared_ptr<PyObject> awaitable) {
+    if (!python_here()) throw asio::system_error(asio::error::operation_aborted);
+    std::shared_ptr<PythonWait> started;
+    auto initiate = [&context, &awaitable, &started](auto handler) {
+        using Handler = decltype(handler);
+        auto slot = asio::get_associated_cancellation_slot(handler);
+        // ensure_future in the caller's context, so a Task made here copies it.
+        PyObject* future;
+        if (context.context)
+            future = PyObject_CallMethodObjArgs(context.context.get(), python().run, python().ensure_future,
+                                                awaitable.get(), nullptr);
+        else
+            future = PyObject_CallFunctionObjArgs(python().ensure_future, awaitable.get(), nullptr);
+        if (!future) {
+            PyOutcome failed = take_python_error();
+            auto executor = asio::get_associated_executor(handler);
+            asio::post(executor, [handler = std::move(handler), failed = std::move(failed)]() mutable {
+                std::move(handler)(std::error_code(), std::move(failed));
+            });
+            return;
+        }
+        Ref owned(future);
+        auto wait = std::make_shared<PythonWaitOf<Handler>>(std::move(handler));
+        wait->scheduler = context.scheduler;
+        wait->future = share(Ref::borrow(future).release());
+        started = wait;
+        auto* holder = new std::shared_ptr<PythonWait>(wait);
+        Ref capsule(PyCapsule_New(holder, kWaitCapsule, &drop_wait));
+        if (!capsule) delete holder;
+        Ref callback(capsule ? PyCFunction_NewEx(&wait_done_def, capsule.get(), nullptr) : nullptr);
+        Ref added(callback ? call_method(future, python().add_done_callback, callback.get()) : nullptr);
+        if (!added) {
+            wait->complete({}, take_python_error());
+            return;
+        }
+        if (slot.is_connected()) {
+            // Our task stopped waiting: cancel the Python side as well.
+            slot.assign([weak = std::weak_ptr<PythonWait>(wait)](asio::cancellation_type_t type) {
+                if (type == asio::cancellation_type::none) return;
+                auto wait = weak.lock();
+                if (!wait) return;
+                if (python_here()) {
+                    if (auto f = wait->future) {
+                        Ref r(call_method(f.get(), python().cancel));
+                        if (!r) PyErr_Clear();
+                    }
+                }
+                wait->complete(asio::error::operation_aborted, PyOutcome{});
+            });
+        }
+    };
+    // An error code (the wait abandoned) is thrown by the awaitable itself.
+    PyOutcome outcome = co_await asio::async_initiate<const asio::use_awaitable_t<>&,
+                                                      void(std::error_code, PyOutcome)>(initiate, asio::use_awaitable);
+    co_return outcome;
 }
 
-PyOutcome take_python_error() {
-    PyObject *type, *exc, *tb;
-    PyErr_Fetch(&type, &exc, &tb);
-    if (!type) return PyOutcome{};
-    PyErr_NormalizeException(&type, &exc, &tb);
-    if (exc && tb) PyException_SetTraceback(exc, tb);
-    Py_XDECREF(type);
-    Py_XDECREF(tb);
-    return PyOutcome{nullptr, share(exc)};
+namespace {
+
+// A plain handler's call, run by the loop's default executor on a Python
+// thread. It acts for the task, so awaitable calls it makes use its loop.
+struct ExecutorCall {
+    TaskContext context;
+    std::shared_ptr<PyObject> callable;
+    std::shared_ptr<PyObject> args;
+    std::atomic<bool> abandoned{false};
+};
+const char* const kExecutorCapsule = "trovik.executor_call";
+
+void drop_executor_call(PyObject* capsule) {
+    HoldingGil holding;
+    delete static_cast<std::shared_ptr<ExecutorCall>*>(PyCapsule_GetPointer(capsule, kExecutorCapsule));
 }
 
-bool is_awaitable(PyObject* object) {
-    static PyObject* inspect_isawaitable = import_attr("inspect", "isawaitable");
-    if (!inspect_isawaitable) throw PendingError{};
-    Ref r(check(PyObject_CallFunctionObjArgs(inspect_isawaitable, object, nullptr)));
-    return r.get() == Py_True;
+// Closes a coroutine that will never be awaited, so it does not warn that it
+// was not; other objects are left alone. Interpreter lock held.
+void close_unawaited(PyObject* object) {
+    if (!PyObject_HasAttrString(object, "close") || !PyObject_HasAttrString(object, "__await__")) return;
+    Ref closed(PyObject_CallMethod(object, "close", nullptr));
+    if (!closed) PyErr_Clear();
 }
 
-PyOutcome call_in_context(const TaskContext& context, PyObject* callable, PyObject* args) {
-    Ref run(PyObject_GetAttrString(context.context.get(), "run"));
-    if (!run) return take_python_error();
+// Calls `callable(*args)` in the context, acting for the task; lock held.
+PyObject* call_in_context(const TaskContext& context, PyObject* callable, PyObject* args) {
+    ActingFor acting(&context);
+    if (!context.context) return PyObject_CallObject(callable, args);
+    Ref run(PyObject_GetAttr(context.context.get(), python().run));
+    if (!run) return nullptr;
     Py_ssize_t n = PyTuple_Size(args);
     Ref full(PyTuple_New(n + 1));
-    if (!full) return take_python_error();
+    if (!full) return nullptr;
     Py_INCREF(callable);
     PyTuple_SetItem(full.get(), 0, callable);
     for (Py_ssize_t i = 0; i < n; ++i) {
@@ -507,77 +519,82 @@ PyOutcome call_in_context(const TaskContext& context, PyObject* callable, PyObje
         Py_INCREF(item);
         PyTuple_SetItem(full.get(), i + 1, item);
     }
-    ActingFor acting(&context);
-    PyObject* result = PyObject_CallObject(run.get(), full.get());
-    return result ? PyOutcome{share(result), nullptr} : take_python_error();
+    return PyObject_CallObject(run.get(), full.get());
 }
 
-asio::awaitable<PyOutcome> run_python(std::move_only_function<PyOutcome()> fn) {
-    auto [sender, receiver] = core::async::make_oneshot<PyOutcome>();
-    core::async::post_blocking([sender = std::move(sender), fn = std::move(fn)]() mutable {
-        if (finalizing.load(std::memory_order_acquire)) return;  // the sender's drop ends the wait
-        WithGil gil;
-        PyOutcome outcome = fn();
-        std::move(sender).send(std::move(outcome));
-        fn = nullptr;  // release what it captured while the lock is ours
-    });
-    std::optional<PyOutcome> outcome = co_await receiver.async_wait();
-    if (!outcome) throw TaskFailure{TaskFailure::Kind::Runtime, "the interpreter is shutting down", nullptr};
-    co_return std::move(*outcome);
+PyObject* run_executor_call(PyObject* capsule, PyObject*) {
+    HoldingGil holding;
+    auto* holder = static_cast<std::shared_ptr<ExecutorCall>*>(PyCapsule_GetPointer(capsule, kExecutorCapsule));
+    if (!holder) return nullptr;
+    ExecutorCall& call = **holder;
+    if (call.abandoned.load()) Py_RETURN_NONE;  // nobody waits for it: call nothing
+    PyObject* result = call_in_context(call.context, call.callable.get(), call.args.get());
+    if (result && call.abandoned.load()) close_unawaited(result);
+    return result;
+}
+PyMethodDef run_executor_call_def{"_trovik_handler_call", &run_executor_call, METH_NOARGS, nullptr};
+
+// Whether `object` has `__await__`; an error other than its absence is pending.
+std::optional<bool> has_await(PyObject* object) {
+    Ref found(PyObject_GetAttrString(object, "__await__"));
+    if (found) return true;
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return std::nullopt;
+    PyErr_Clear();
+    return false;
 }
 
-asio::awaitable<PyOutcome> await_python(TaskContext context, std::shared_ptr<PyObject> awaitable) {
-    auto pending = std::make_shared<PendingAwait>();
-    auto [sender, receiver] = core::async::make_oneshot<PyOutcome>();
-    pending->sender.emplace(std::move(sender));
-    pending->context = std::move(context);
-    core::async::post_blocking([pending, awaitable = std::move(awaitable)]() mutable {
-        if (finalizing.load(std::memory_order_acquire)) {
-            pending->deliver(PyOutcome{});
-            return;
-        }
-        WithGil gil;
-        pending->unstarted = awaitable;
-        auto* holder = new std::shared_ptr<PendingAwait>(pending);
-        Ref capsule(PyCapsule_New(holder, kAwaitCapsule, &drop_await));
-        if (!capsule) delete holder;
-        Ref fn(capsule ? PyCFunction_NewEx(&await_start_def, capsule.get(), nullptr) : nullptr);
-        if (!fn || !call_soon(pending->context, fn.get(), awaitable.get())) {
-            pending->unstarted.reset();
-            pending->deliver(take_python_error());
-        }
-        awaitable.reset();
-    });
-    try {
-        std::optional<PyOutcome> outcome = co_await receiver.async_wait();
-        if (!outcome) throw TaskFailure{TaskFailure::Kind::Runtime, "the interpreter is shutting down", nullptr};
-        co_return std::move(*outcome);
-    } catch (const asio::system_error&) {
-        // Our task stopped waiting: cancel the Python side as well.
-        std::shared_ptr<PyObject> future;
-        {
-            std::lock_guard g(pending->lock);
-            pending->abandoned = true;
-            future = std::move(pending->future);
-            pending->sender.reset();
-        }
-        if (future) {
-            core::async::post_blocking([future = std::move(future), context = pending->context]() mutable {
-                if (finalizing.load(std::memory_order_acquire)) return;
-                WithGil gil;
-                Ref cancel(PyObject_GetAttrString(future.get(), "cancel"));
-                Ref args(cancel ? PyTuple_New(0) : nullptr);
-                if (cancel) {
-                    Ref method(PyObject_GetAttrString(context.loop.get(), "call_soon_threadsafe"));
-                    Ref r(method ? PyObject_CallFunctionObjArgs(method.get(), cancel.get(), nullptr) : nullptr);
-                }
-                PyErr_Clear();
-                future.reset();
-                context = TaskContext{};
-            });
-        }
-        throw;
+struct MarkAbandoned {
+    std::shared_ptr<ExecutorCall> call;
+    ~MarkAbandoned() {
+        if (call) call->abandoned.store(true);
     }
+};
+
+}  // namespace
+
+asio::awaitable<PyOutcome> call_python(const TaskContext& context, std::shared_ptr<PyObject> callable,
+                                       std::shared_ptr<PyObject> args) {
+    if (!python_here()) throw asio::system_error(asio::error::operation_aborted);
+    PyOutcome returned;
+    Ref is_coroutine(PyObject_CallFunctionObjArgs(python().iscoroutinefunction, callable.get(), nullptr));
+    if (!is_coroutine) co_return take_python_error();
+    if (is_coroutine.get() == Py_True) {
+        // Calling a coroutine function runs none of its body: safe here.
+        PyObject* result = call_in_context(context, callable.get(), args.get());
+        if (!result) co_return take_python_error();
+        returned.value = share(result);
+    } else {
+        auto call = std::make_shared<ExecutorCall>();
+        call->context = context;
+        call->callable = callable;
+        call->args = args;
+        auto* holder = new std::shared_ptr<ExecutorCall>(call);
+        Ref capsule(PyCapsule_New(holder, kExecutorCapsule, &drop_executor_call));
+        if (!capsule) {
+            delete holder;
+            co_return take_python_error();
+        }
+        Ref fn(PyCFunction_NewEx(&run_executor_call_def, capsule.get(), nullptr));
+        if (!fn) co_return take_python_error();
+        PyObject* future = PyObject_CallMethodObjArgs(context.loop.get(), python().run_in_executor, Py_None, fn.get(),
+                                                      nullptr);
+        if (!future) co_return take_python_error();
+        MarkAbandoned abandon{call};
+        // Already a future: awaited as it is, outside the context, which the
+        // executor's thread is about to enter.
+        TaskContext plain{context.loop, nullptr, context.scheduler};
+        returned = co_await await_python(plain, share(future));
+        abandon.call.reset();
+        if (returned.error) co_return returned;
+    }
+    if (!python_here()) throw asio::system_error(asio::error::operation_aborted);
+    std::optional<bool> awaitable = has_await(returned.value.get());
+    if (!awaitable) co_return take_python_error();
+    if (!*awaitable) co_return returned;
+    std::shared_ptr<PyObject> pending = returned.value;
+    PyOutcome awaited = co_await await_python(context, std::move(returned.value));
+    if (awaited.error && python_here()) close_unawaited(pending.get());  // one the loop never ran
+    co_return awaited;
 }
 
 }  // namespace trovik::py

@@ -1,0 +1,38 @@
+#pragma once
+// The payload argument most messaging calls take: text (its UTF-8 bytes) or a
+// byte string.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "binding/convert.hpp"
+
+namespace trovik::py {
+
+// The bytes of a payload argument, borrowed from the Python object where they
+// can be (a `str`, a `bytes`), owned where converting had to copy them.
+class Payload {
+public:
+    std::span<const std::uint8_t> bytes() const noexcept { return view_; }
+    // The bytes, owned: handed over when converting made a copy anyway, else
+    // copied once. For a payload that outlives the call.
+    std::vector<std::uint8_t> take() && {
+        if (converted_) return std::move(*converted_).take();
+        return {view_.begin(), view_.end()};
+    }
+
+private:
+    friend struct Caster<Payload>;
+    std::optional<ByteArg> converted_;
+    std::span<const std::uint8_t> view_;
+};
+
+template <>
+struct Caster<Payload> {
+    Payload v;
+    explicit Caster(PyObject* o);
+    Payload get() && { return std::move(v); }
+};
+
+}  // namespace trovik::py
