@@ -65,7 +65,6 @@ public:
     // The type object (borrowed); creates it on first use. NULL with an
     // exception set if it cannot be created.
     PyTypeObject* type();
-    const char* name() const { return name_; }
     bool borrow_checked() const { return borrow_checked_; }
 
     // Raises "'{}' object is not an instance of '{}'" unless `o` is an instance.

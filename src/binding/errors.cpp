@@ -2,8 +2,6 @@
 
 #include <string>
 
-#include "trovik/core/error.hpp"
-
 namespace trovik::py {
 namespace {
 
@@ -119,23 +117,6 @@ void raise_value_error(std::string_view message) { raise(PyExc_ValueError, messa
 void raise_runtime_error(std::string_view message) { raise(PyExc_RuntimeError, message); }
 void raise_overflow_error(std::string_view message) { raise(PyExc_OverflowError, message); }
 void raise_trovik(std::string_view message) { raise(trovik_error_type(), message); }
-
-void throw_if_pending() {
-    if (PyErr_Occurred()) throw PendingError{};
-}
-
-PyObject* to_pyerr(const core::Error& error) {
-    PyObject* type = trovik_error_type();
-    if (!type) return nullptr;
-    std::string text = error.display();
-    PyObject* args = Py_BuildValue("(s#)", text.data(), static_cast<Py_ssize_t>(text.size()));
-    if (!args) return nullptr;
-    PyObject* exc = PyObject_Call(type, args, nullptr);
-    Py_DECREF(args);
-    return exc;
-}
-
-void raise(const core::Error& error) { raise_trovik(error.display()); }
 
 void set_fault(std::string_view what) {
     PyObject* type = fault_type();

@@ -6,10 +6,6 @@
 
 #include "binding/python.hpp"
 
-namespace trovik::core {
-class Error;
-}
-
 namespace trovik::py {
 
 // Thrown through binding code once a Python exception is pending; the call
@@ -22,17 +18,11 @@ struct PendingError {};
 [[noreturn]] void raise_runtime_error(std::string_view message);
 [[noreturn]] void raise_overflow_error(std::string_view message);
 [[noreturn]] void raise_trovik(std::string_view message);
-// Throws PendingError if the interpreter has an exception pending.
-void throw_if_pending();
 // A NULL from the C API means an exception is pending.
 inline PyObject* check(PyObject* result) {
     if (!result) throw PendingError{};
     return result;
 }
-
-// The shared messaging error as `TrovikError` with its display text.
-PyObject* to_pyerr(const core::Error& error);
-[[noreturn]] void raise(const core::Error& error);
 
 // Exception types, created once per process on first use.
 PyObject* trovik_error_type();
