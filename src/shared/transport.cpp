@@ -23,6 +23,9 @@
 #include "trovik/core/text.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"transport"};
+
 namespace {
 
 namespace text = core::text;
