@@ -24,14 +24,16 @@ inline PyObject* check(PyObject* result) {
     return result;
 }
 
-// Exception types, created once per process on first use.
+// Exception types, created once per process on first use. The subclasses of
+// TrovikError that carry a `kind` are declared with `ErrorSubclass`.
 PyObject* trovik_error_type();
 PyObject* fault_type();  // internal faults; derives from BaseException
 PyObject* panic_type();  // faults inside runtime tasks; derives from Exception
-// The subclasses of TrovikError with their `kind` attributes.
-PyObject* modbus_client_error_type();
-PyObject* lorawan_device_error_type();
-PyObject* lorawan_relay_error_type();
+
+// A new exception type from its qualified name ("trovik.Name"), docstring and
+// base alone. NULL with the fault exception set if the interpreter refuses,
+// its reason after "Failed to initialize new exception type.".
+PyObject* new_exception_type(const char* qualified_name, const char* doc, PyObject* base);
 
 // Sets the fault exception for a C++ exception that escaped a call.
 void set_fault(std::string_view what);
