@@ -5,6 +5,10 @@
 
 #include "binding/binding.hpp"
 
+#ifndef TROVIK_VERSION
+#error "TROVIK_VERSION comes from the project's version in CMakeLists.txt"
+#endif
+
 namespace trovik::py {
 
 extern PyObject* class_module_name;
@@ -19,7 +23,7 @@ constexpr OrderEntry kOrder[] = {
 };
 
 const Function version_fn{"version", "Returns the version of the native trovik module.", {}, []() -> PyObject* {
-                              static PyObject* text = check(PyUnicode_FromString("0.2.0"));  // kept for the process
+                              static PyObject* text = check(PyUnicode_FromString(TROVIK_VERSION));  // kept for the process
                               Py_INCREF(text);
                               return text;
                           }};
