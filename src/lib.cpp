@@ -5,16 +5,17 @@
 
 #include "binding/binding.hpp"
 
+#ifndef TROVIK_VERSION
+#error "TROVIK_VERSION comes from the project's version in CMakeLists.txt"
+#endif
+
 namespace trovik::py {
 
 extern PyObject* class_module_name;
 
 namespace {
 
-struct OrderEntry {
-    const char* source;
-    const char* name;
-};
+const BindingSource this_source{"lib"};
 
 // The registration order of every name the module can hold.
 constexpr OrderEntry kOrder[] = {
@@ -22,7 +23,7 @@ constexpr OrderEntry kOrder[] = {
 };
 
 const Function version_fn{"version", "Returns the version of the native trovik module.", {}, []() -> PyObject* {
-                              static PyObject* text = check(PyUnicode_FromString("0.2.0"));  // kept for the process
+                              static PyObject* text = check(PyUnicode_FromString(TROVIK_VERSION));  // kept for the process
                               Py_INCREF(text);
                               return text;
                           }};
@@ -35,49 +36,48 @@ PyObject* make_exception(PyObject*, const void* context) {
     return t;
 }
 
-struct ExceptionEntry {
-    ExceptionEntry(const char* name, PyObject* (*type)()) {
-        register_entry(name, &make_exception, reinterpret_cast<const void*>(type));
-    }
-};
-const ExceptionEntry trovik_error_entry{"TrovikError", &trovik_error_type};
+const bool trovik_error_contributed = [] {
+    contribute_as("exception", "TrovikError", &make_exception, reinterpret_cast<const void*>(&trovik_error_type));
+    return true;
+}();
 
 // ---- constants -----------------------------------------------------------------
 struct Constant {
+    const char* source;  // "constant" alone in its place in the order, "constants" in a group
     const char* name;
     std::uint64_t number;
     const char* text;  // set for the one text constant
 };
 
 constexpr Constant kConstants[] = {
-    {"I2C_RESERVED_FROM", 120, nullptr},
-    {"I2C_RESERVED_BELOW", 8, nullptr},
-    {"CHIRPSTACK_UPLINK_TOPIC", 0, "application/+/device/+/event/up"},
-    {"LORAWAN_SAVED_LEN", 1678, nullptr},
-    {"LORAWAN_LA_FPORT_RELAY", 226, nullptr},
-    {"LORAWAN_TRUSTED_ED_NUMBER", 16, nullptr},
-    {"LORAWAN_WOR_ATTEMPTS_WO_ACK", 8, nullptr},
-    {"LORAWAN_WOR_DATA_DELAY_US", 50000, nullptr},
-    {"LORAWAN_WOR_ACK_DELAY_US", 50000, nullptr},
-    {"LORAWAN_RELAY_FWD_DELAY_US", 50000, nullptr},
-    {"LORAWAN_RXR_DELAY_US", 18000000, nullptr},
-    {"LORAWAN_FORWARD_OVERHEAD", 6, nullptr},
-    {"LORAWAN_MIN_WOR_PREAMBLE_SYMBOLS", 8, nullptr},
-    {"LORAWAN_RECEIVE_DELAY1_US", 1000000, nullptr},
-    {"LORAWAN_RECEIVE_DELAY2_US", 2000000, nullptr},
-    {"LORAWAN_JOIN_ACCEPT_DELAY1_US", 5000000, nullptr},
-    {"LORAWAN_JOIN_ACCEPT_DELAY2_US", 6000000, nullptr},
-    {"LORAWAN_RECEIVE_WINDOW_TOLERANCE_US", 20, nullptr},
-    {"LORAWAN_MAX_FCNT_GAP", 16384, nullptr},
-    {"LORAWAN_ADR_ACK_LIMIT", 64, nullptr},
-    {"LORAWAN_ADR_ACK_DELAY", 32, nullptr},
-    {"LORAWAN_RETRANSMIT_TIMEOUT_MIN_US", 1000000, nullptr},
-    {"LORAWAN_RETRANSMIT_TIMEOUT_MAX_US", 3000000, nullptr},
-    {"LORAWAN_CLOCK_PORT", 202, nullptr},
-    {"LORAWAN_FRAGMENT_PORT", 201, nullptr},
-    {"LORAWAN_MULTICAST_PORT", 200, nullptr},
-    {"LORAWAN_FIRMWARE_PORT", 203, nullptr},
-    {"LORAWAN_MAX_FRAGMENTS", 16383, nullptr},
+    {"constants", "I2C_RESERVED_FROM", 120, nullptr},
+    {"constants", "I2C_RESERVED_BELOW", 8, nullptr},
+    {"constant", "CHIRPSTACK_UPLINK_TOPIC", 0, "application/+/device/+/event/up"},
+    {"constant", "LORAWAN_SAVED_LEN", 1678, nullptr},
+    {"constants", "LORAWAN_LA_FPORT_RELAY", 226, nullptr},
+    {"constants", "LORAWAN_TRUSTED_ED_NUMBER", 16, nullptr},
+    {"constants", "LORAWAN_WOR_ATTEMPTS_WO_ACK", 8, nullptr},
+    {"constants", "LORAWAN_WOR_DATA_DELAY_US", 50000, nullptr},
+    {"constants", "LORAWAN_WOR_ACK_DELAY_US", 50000, nullptr},
+    {"constants", "LORAWAN_RELAY_FWD_DELAY_US", 50000, nullptr},
+    {"constants", "LORAWAN_RXR_DELAY_US", 18000000, nullptr},
+    {"constants", "LORAWAN_FORWARD_OVERHEAD", 6, nullptr},
+    {"constants", "LORAWAN_MIN_WOR_PREAMBLE_SYMBOLS", 8, nullptr},
+    {"constants", "LORAWAN_RECEIVE_DELAY1_US", 1000000, nullptr},
+    {"constants", "LORAWAN_RECEIVE_DELAY2_US", 2000000, nullptr},
+    {"constants", "LORAWAN_JOIN_ACCEPT_DELAY1_US", 5000000, nullptr},
+    {"constants", "LORAWAN_JOIN_ACCEPT_DELAY2_US", 6000000, nullptr},
+    {"constants", "LORAWAN_RECEIVE_WINDOW_TOLERANCE_US", 20, nullptr},
+    {"constants", "LORAWAN_MAX_FCNT_GAP", 16384, nullptr},
+    {"constants", "LORAWAN_ADR_ACK_LIMIT", 64, nullptr},
+    {"constants", "LORAWAN_ADR_ACK_DELAY", 32, nullptr},
+    {"constants", "LORAWAN_RETRANSMIT_TIMEOUT_MIN_US", 1000000, nullptr},
+    {"constants", "LORAWAN_RETRANSMIT_TIMEOUT_MAX_US", 3000000, nullptr},
+    {"constants", "LORAWAN_CLOCK_PORT", 202, nullptr},
+    {"constants", "LORAWAN_FRAGMENT_PORT", 201, nullptr},
+    {"constants", "LORAWAN_MULTICAST_PORT", 200, nullptr},
+    {"constants", "LORAWAN_FIRMWARE_PORT", 203, nullptr},
+    {"constants", "LORAWAN_MAX_FRAGMENTS", 16383, nullptr},
 };
 
 PyObject* make_constant(PyObject*, const void* context) {
@@ -86,26 +86,12 @@ PyObject* make_constant(PyObject*, const void* context) {
     return PyLong_FromUnsignedLongLong(c->number);
 }
 
-const bool constants_registered = [] {
-    for (const Constant& c : kConstants) register_entry(c.name, &make_constant, &c);
+const bool constants_contributed = [] {
+    for (const Constant& c : kConstants) contribute_as(c.source, c.name, &make_constant, &c);
     return true;
 }();
 
 // ---- the execution step --------------------------------------------------------
-int add_entry(PyObject* module, PyObject* all, const char* name, const Entry& entry) {
-    PyObject* value = entry.make(module, entry.context);
-    if (!value) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
-        return -1;
-    }
-    PyObject* key = PyUnicode_FromString(name);
-    int rc = key ? PyList_Append(all, key) : -1;
-    Py_XDECREF(key);
-    if (rc == 0) rc = PyModule_AddObjectRef(module, name, value);
-    Py_DECREF(value);
-    return rc;
-}
-
 int exec_module(PyObject* module) {
     if (!module) {
         if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
@@ -118,25 +104,7 @@ int exec_module(PyObject* module) {
     if (!name) return -1;
     Py_XDECREF(class_module_name);
     class_module_name = name;
-
-    PyObject* all = nullptr;
-    for (const OrderEntry& e : kOrder) {
-        Entry entry = find_entry(e.name);
-        if (!entry.make) continue;  // an area not built into this module
-        if (!all) {
-            all = PyList_New(0);
-            if (!all || PyModule_AddObjectRef(module, "__all__", all) < 0) {
-                Py_XDECREF(all);
-                return -1;
-            }
-        }
-        if (add_entry(module, all, e.name, entry) < 0) {
-            Py_DECREF(all);
-            return -1;
-        }
-    }
-    Py_XDECREF(all);
-    return 0;
+    return populate(module, kOrder);
 }
 
 int exec_guarded(PyObject* module) {

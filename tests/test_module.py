@@ -1,4 +1,5 @@
 """The module frame: registration order, exception types, constants, version."""
+import importlib.util
 import pathlib
 import subprocess
 import sys
@@ -41,6 +42,18 @@ def test_all_follows_registration_order():
     assert native.__all__ == expected
     for name in native.__all__:
         assert hasattr(native, name), name
+
+
+def test_a_fresh_module_object_gets_the_same_entries():
+    # Running the execution step again adds the same names in the same order;
+    # types and exceptions are made once per process and shared.
+    spec = importlib.util.find_spec("trovik._native")
+    fresh = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(fresh)
+    assert fresh is not native
+    assert fresh.__all__ == native.__all__
+    assert fresh.TrovikError is native.TrovikError and fresh.Router is native.Router
+    assert fresh.version() == native.version()
 
 
 def test_version():

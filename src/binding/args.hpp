@@ -59,7 +59,6 @@ public:
     // `method` the Python name ("__new__" for constructors).
     Signature(const char* owner, const char* method, Params params, bool has_self);
 
-    std::size_t size() const { return params_.size(); }
     const char* param_name(std::size_t i) const { return params_[i].name; }
 
     // The interpreter's text-signature header: "name(a, b=64, *, c=None)\n--\n\n".
@@ -69,9 +68,6 @@ public:
     // parameter's default. Raises the interpreter-style TypeError texts.
     void parse(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) const;
     void parse_tuple(PyObject* args, PyObject* kwargs, PyObject** out) const;
-
-    // The name errors use: "Class.method()" or "function()".
-    const std::string& display() const { return display_; }
 
 private:
     struct Param {
@@ -93,7 +89,7 @@ private:
     std::size_t positional_ = 0;  // parameters before the keyword-only marker
     std::size_t required_positional_ = 0;
     bool has_self_ = false;
-    std::string display_;
+    std::string display_;  // the name errors use: "Class.method()" or "function()"
 };
 
 }  // namespace trovik::py

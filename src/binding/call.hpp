@@ -82,8 +82,9 @@ PyObject* invoke_with(const Signature& sig, PyObject** slots, F&& f, std::index_
 }
 
 // A component result: the value, or its error raised as `TrovikError` with the
-// error's text (`display()` or `message()`). Sources whose Part names another
-// exception type convert the error themselves.
+// error's text (`display()` or `message()`). Sources whose errors become
+// another exception type (a `TrovikError` subclass, `ValueError`) convert the
+// error themselves.
 template <class E>
 [[noreturn]] void raise_component_error(const E& e) {
     if constexpr (requires { e.display(); })

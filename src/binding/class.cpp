@@ -33,10 +33,11 @@ ExclusiveBorrow::~ExclusiveBorrow() {
     if (inst_) inst_->borrow = 0;
 }
 
-ClassBase::ClassBase(const char* name, const char* doc, std::size_t basicsize, destructor dealloc)
+ClassBase::ClassBase(const char* name, const char* doc, std::size_t basicsize, destructor dealloc,
+                     std::source_location where)
     : name_(name), doc_(doc), basicsize_(basicsize) {
     slots_.push_back({Py_tp_dealloc, reinterpret_cast<void*>(dealloc)});
-    register_entry(name, &ClassBase::make, this);
+    contribute(name, &ClassBase::make, this, where);
 }
 
 void ClassBase::add_method(const char* name, PyCFunction fn, int flags, const char* doc) {

@@ -15,6 +15,7 @@
 // parameter receives the object itself.
 #include <cstdint>
 #include <new>
+#include <source_location>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -59,13 +60,13 @@ private:
 // type object, created on first use.
 class ClassBase {
 public:
-    ClassBase(const char* name, const char* doc, std::size_t basicsize, destructor dealloc);
+    ClassBase(const char* name, const char* doc, std::size_t basicsize, destructor dealloc,
+              std::source_location where);
     ClassBase(const ClassBase&) = delete;
 
     // The type object (borrowed); creates it on first use. NULL with an
     // exception set if it cannot be created.
     PyTypeObject* type();
-    const char* name() const { return name_; }
     bool borrow_checked() const { return borrow_checked_; }
 
     // Raises "'{}' object is not an instance of '{}'" unless `o` is an instance.
@@ -108,9 +109,11 @@ struct ClassOf {
 template <class T>
 class Class : public ClassBase {
 public:
+    // Contributed by the binding source the declaring file names.
     template <class Configure>
-    Class(const char* name, const char* doc, Configure configure)
-        : ClassBase(name, doc, sizeof(Instance<T>), &Class::dealloc) {
+    Class(const char* name, const char* doc, Configure configure,
+          std::source_location where = std::source_location::current())
+        : ClassBase(name, doc, sizeof(Instance<T>), &Class::dealloc, where) {
         ClassOf<T>::cls = this;
         configure(*this);
     }

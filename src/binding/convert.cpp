@@ -77,6 +77,10 @@ Py_ssize_t sequence_length(PyObject* o) {
     return n;
 }
 
+namespace {
+
+// Fills `out` from any sequence of integers 0..255; raises the binding text
+// when given `str` or a non-sequence.
 void bytes_from_sequence(PyObject* o, std::vector<std::uint8_t>& out) {
     if (PyUnicode_Check(o)) raise_type_error("a str is not accepted as bytes; encode it first");
     Py_ssize_t n = sequence_length(o);
@@ -86,6 +90,8 @@ void bytes_from_sequence(PyObject* o, std::vector<std::uint8_t>& out) {
         out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(int_in_range(item.get(), 0, 255));
     }
 }
+
+}  // namespace
 
 ByteArg::ByteArg(PyObject* o) {
     if (PyBytes_Check(o)) {

@@ -45,10 +45,6 @@ private:
     std::vector<std::uint8_t> owned_;
     std::span<const std::uint8_t> view_;
 };
-// Fills `out` from any sequence of integers 0..255; raises the binding text
-// when given `str` or a non-sequence.
-void bytes_from_sequence(PyObject* o, std::vector<std::uint8_t>& out);
-
 // The length of a sequence argument; refuses a `str` and non-sequences.
 Py_ssize_t sequence_length(PyObject* o);
 

@@ -2,12 +2,9 @@
 
 #include <string>
 
-#include "trovik/core/error.hpp"
-
 namespace trovik::py {
-namespace {
 
-PyObject* new_exception(const char* qualified, const char* doc, PyObject* base) {
+PyObject* new_exception_type(const char* qualified, const char* doc, PyObject* base) {
     PyObject* type = PyErr_NewExceptionWithDoc(qualified, doc, base, nullptr);
     if (!type) {
         // The interpreter's reason goes after our own sentence.
@@ -33,19 +30,6 @@ PyObject* new_exception(const char* qualified, const char* doc, PyObject* base) 
     return type;
 }
 
-PyObject* cached(PyObject*& slot, const char* qualified, const char* doc, PyObject* (*base)()) {
-    if (!slot) {
-        PyObject* b = base();
-        if (!b) return nullptr;
-        slot = new_exception(qualified, doc, b);
-    }
-    return slot;
-}
-
-PyObject* base_exception() { return PyExc_Exception; }
-
-}  // namespace
-
 PyObject* fault_type() {
     static PyObject* type = nullptr;
     if (!type) {
@@ -70,38 +54,8 @@ PyObject* panic_type() {
 
 PyObject* trovik_error_type() {
     static PyObject* type = nullptr;
-    return cached(type, "trovik.TrovikError", "Raised when a trovik operation fails.", base_exception);
-}
-
-PyObject* modbus_client_error_type() {
-    static PyObject* type = nullptr;
-    return cached(type, "trovik.ModbusClientError",
-                  "Raised when a Modbus transaction fails. `kind` names why: `request`, `broadcast_read`, "
-                  "`port`, `timeout`, `frame`, `wrong_unit`, `wrong_function`, `mismatch`, or `exception`. "
-                  "`unit` is the unit asked, and `function_code`, `found`, `exception`, and `received` carry "
-                  "what goes with the kind, and are `None` otherwise.",
-                  trovik_error_type);
-}
-
-PyObject* lorawan_device_error_type() {
-    static PyObject* type = nullptr;
-    return cached(type, "trovik.LorawanDeviceError",
-                  "Raised when an end device cannot do what it was asked. `kind` names why: "
-                  "`too_many_channels`, `no_credentials`, `not_joined`, `busy`, `nothing_pending`, `wait`, "
-                  "`no_channel`, `data_rate`, `payload_too_long`, `counter_exhausted`, `frame`, `foreign`, "
-                  "`replayed`, `counter_gap`, `refused` or `state`. `until_us`, `max`, `data_rate`, `state` "
-                  "and `format` carry what goes with it, and are `None` otherwise.",
-                  trovik_error_type);
-}
-
-PyObject* lorawan_relay_error_type() {
-    static PyObject* type = nullptr;
-    return cached(type, "trovik.LorawanRelayError",
-                  "Raised when a relay cannot do what it was asked. `kind` names why: `stopped`, `busy`, "
-                  "`not_listening`, `nothing_held`, `nothing_awaited`, `frame`, `carrier`, `limited`, "
-                  "`filtered`, `foreign` or `configuration`. What the relay's own device refused raises "
-                  "`LorawanDeviceError` instead.",
-                  trovik_error_type);
+    if (!type) type = new_exception_type("trovik.TrovikError", "Raised when a trovik operation fails.", PyExc_Exception);
+    return type;
 }
 
 void raise(PyObject* type, std::string_view message) {
@@ -119,23 +73,6 @@ void raise_value_error(std::string_view message) { raise(PyExc_ValueError, messa
 void raise_runtime_error(std::string_view message) { raise(PyExc_RuntimeError, message); }
 void raise_overflow_error(std::string_view message) { raise(PyExc_OverflowError, message); }
 void raise_trovik(std::string_view message) { raise(trovik_error_type(), message); }
-
-void throw_if_pending() {
-    if (PyErr_Occurred()) throw PendingError{};
-}
-
-PyObject* to_pyerr(const core::Error& error) {
-    PyObject* type = trovik_error_type();
-    if (!type) return nullptr;
-    std::string text = error.display();
-    PyObject* args = Py_BuildValue("(s#)", text.data(), static_cast<Py_ssize_t>(text.size()));
-    if (!args) return nullptr;
-    PyObject* exc = PyObject_Call(type, args, nullptr);
-    Py_DECREF(args);
-    return exc;
-}
-
-void raise(const core::Error& error) { raise_trovik(error.display()); }
 
 void set_fault(std::string_view what) {
     PyObject* type = fault_type();

@@ -6,10 +6,6 @@
 
 #include "binding/python.hpp"
 
-namespace trovik::core {
-class Error;
-}
-
 namespace trovik::py {
 
 // Thrown through binding code once a Python exception is pending; the call
@@ -22,26 +18,22 @@ struct PendingError {};
 [[noreturn]] void raise_runtime_error(std::string_view message);
 [[noreturn]] void raise_overflow_error(std::string_view message);
 [[noreturn]] void raise_trovik(std::string_view message);
-// Throws PendingError if the interpreter has an exception pending.
-void throw_if_pending();
 // A NULL from the C API means an exception is pending.
 inline PyObject* check(PyObject* result) {
     if (!result) throw PendingError{};
     return result;
 }
 
-// The shared messaging error as `TrovikError` with its display text.
-PyObject* to_pyerr(const core::Error& error);
-[[noreturn]] void raise(const core::Error& error);
-
-// Exception types, created once per process on first use.
+// Exception types, created once per process on first use. The subclasses of
+// TrovikError that carry a `kind` are declared with `ErrorSubclass`.
 PyObject* trovik_error_type();
 PyObject* fault_type();  // internal faults; derives from BaseException
 PyObject* panic_type();  // faults inside runtime tasks; derives from Exception
-// The subclasses of TrovikError with their `kind` attributes.
-PyObject* modbus_client_error_type();
-PyObject* lorawan_device_error_type();
-PyObject* lorawan_relay_error_type();
+
+// A new exception type from its qualified name ("trovik.Name"), docstring and
+// base alone. NULL with the fault exception set if the interpreter refuses,
+// its reason after "Failed to initialize new exception type.".
+PyObject* new_exception_type(const char* qualified_name, const char* doc, PyObject* base);
 
 // Sets the fault exception for a C++ exception that escaped a call.
 void set_fault(std::string_view what);

@@ -4,8 +4,10 @@
 //     static const py::Function mesh_crc16_fn{"mesh_crc16", "Computes the CRC-16 a mesh frame carries.",
 //         {"data"}, [](py::ByteView data) { return mesh::crc16(data); }};
 //
-// The declaration registers the function under its name; start-up adds it to
-// the module at its place in the registration order.
+// The declaration contributes the function under its name, for the binding
+// source the declaring file names; start-up adds it to the module at its
+// place in the registration order.
+#include <source_location>
 #include <utility>
 
 #include "binding/call.hpp"
@@ -16,7 +18,8 @@ namespace trovik::py {
 class Function {
 public:
     template <class F>
-    Function(const char* name, const char* doc, Params params, F) {
+    Function(const char* name, const char* doc, Params params, F,
+             std::source_location where = std::source_location::current()) {
         static_assert(std::is_empty_v<F>, "module functions are captureless lambdas");
         using T = Traits<F>;
         Thunk<F>::sig() = Signature(nullptr, name, params, false);
@@ -29,7 +32,7 @@ public:
             def_.ml_flags = METH_FASTCALL | METH_KEYWORDS;
         }
         def_.ml_doc = make_doc(Thunk<F>::sig(), name, doc);
-        register_entry(name, &Function::make, this);
+        contribute(name, &Function::make, this, where);
     }
     Function(const Function&) = delete;
 

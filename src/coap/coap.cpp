@@ -20,6 +20,8 @@
 
 namespace trovik::py {
 
+const BindingSource this_source{"coap"};
+
 namespace coap {
 
 CoapConfig settings(std::string host, std::uint16_t port, std::optional<std::string> bind,

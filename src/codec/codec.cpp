@@ -8,6 +8,9 @@
 #include "trovik/codec/transcode.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"codec"};
+
 namespace {
 
 // Every failure of the core is the shared messaging error; `unwrap` raises it as

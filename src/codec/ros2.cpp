@@ -18,6 +18,9 @@
 #include "trovik/ros2/type_hash.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"ros2"};
+
 namespace {
 
 // One velocity of a twist as it crosses from Python: an (x, y, z) tuple.

@@ -8,6 +8,9 @@
 #include "trovik/zenoh/keyexpr.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"zenoh"};
+
 namespace {
 
 namespace keyexpr = zenoh::keyexpr;

@@ -8,6 +8,9 @@
 #include "trovik/lora/link_budget.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"lora"};
+
 namespace {
 
 using lora::Decibels;

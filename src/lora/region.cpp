@@ -18,6 +18,8 @@
 
 namespace trovik::py {
 
+const BindingSource this_source{"lora_region"};
+
 lora::Direction direction_arg(std::string_view text) {
     auto parsed = lora::parse_direction(text);
     if (!parsed) raise_value_error(parsed.error().message());

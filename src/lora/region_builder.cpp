@@ -16,6 +16,9 @@
 #include "trovik/lora/builder.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"lora_region"};
+
 namespace {
 
 using lora::ChannelPlanBuilder;

@@ -8,6 +8,9 @@
 #include "trovik/core/text.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"bus"};
+
 namespace {
 
 namespace bus = core::bus;

@@ -21,6 +21,9 @@
 #include "trovik/ladder/link.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"ladder"};
+
 namespace {
 
 inline constexpr const char* kLadderUnusable = "this ladder is no longer usable";

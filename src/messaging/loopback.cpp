@@ -12,6 +12,9 @@
 #include "trovik/loopback/transport.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"loopback"};
+
 namespace {
 
 struct Broker {

@@ -10,6 +10,9 @@
 #include "trovik/mesh/seen.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"mesh"};
+
 namespace {
 
 using mesh::Frame;

@@ -8,6 +8,9 @@
 #include "trovik/routing/router.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"routing"};
+
 namespace {
 
 using routing::Decision;

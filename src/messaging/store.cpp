@@ -21,6 +21,8 @@
 
 namespace trovik::py {
 
+const BindingSource this_source{"sync"};
+
 namespace {
 
 // Runs `look` on the slot under its lock. A fault that escapes while the lock

@@ -15,6 +15,8 @@
 #include "trovik/sim/link.hpp"
 
 namespace trovik::py {
+
+const BindingSource this_source{"transport"};
 namespace {
 
 using Held = TransportSlot::Held;

@@ -20,6 +20,8 @@
 
 namespace trovik::py {
 
+const BindingSource this_source{"mqtt"};
+
 namespace mqtt {
 
 QoS parse_qos(std::string_view name) {

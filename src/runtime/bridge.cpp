@@ -290,7 +290,10 @@ std::shared_ptr<PyObject> create_future(const TaskContext& context) {
     return share(new_future(context.loop.get(), context.scheduler));
 }
 
-void watch_cancellation(const TaskContext& context, PyObject* future, core::async::AbortHandle abort) {
+void watch_cancellation(const TaskContext& context, Call& call, core::async::AbortHandle abort) {
+    PyObject* future = call.future.get();
+    call.tracked_id = context.scheduler->track(abort);
+    call.tracked_by = context.scheduler;
     auto* watch = new Watch{std::move(abort), context.scheduler};
     PyObject* capsule = PyCapsule_New(watch, kWatchCapsule, &drop_watch);
     if (!capsule) {

@@ -146,6 +146,9 @@ public:
     std::shared_ptr<PyObject> future;
     std::exception_ptr error;
     bool finished = false;
+    // Set while the loop tracks the work (it did not finish inside the call).
+    LoopScheduler* tracked_by = nullptr;
+    std::uint64_t tracked_id = 0;
 
 protected:
     // The value as a new reference, or NULL with a Python exception set.
@@ -163,6 +166,7 @@ public:
         error = e;
         if (!e) value_.emplace(std::move(v));
         finished = true;
+        if (tracked_by) tracked_by->untrack(tracked_id);
         deliver();
     }
 
@@ -191,8 +195,8 @@ struct NoDrop {
 
 // Makes the future (raises, and nothing starts, when it cannot).
 std::shared_ptr<PyObject> create_future(const TaskContext& context);
-// Aborts the task when the future is cancelled.
-void watch_cancellation(const TaskContext& context, PyObject* future, core::async::AbortHandle abort);
+// Aborts the task when the future is cancelled, or when its loop closes.
+void watch_cancellation(const TaskContext& context, Call& call, core::async::AbortHandle abort);
 // Starts the runtime; the fault exception when it cannot be built.
 void ensure_runtime();
 
@@ -218,7 +222,7 @@ PyObject* start_awaitable(const TaskContext& context, asio::awaitable<T> work, C
             // Run it now: work that never waits is done before we return.
             auto task = core::async::spawn(scheduler.executor(), std::move(work), std::move(done));
             draining.drain_now();
-            if (!call->finished) detail::watch_cancellation(context, future.get(), task.abort_handle());
+            if (!call->finished) detail::watch_cancellation(context, *call, task.abort_handle());
             task.detach();
             return future.release();
         }
@@ -226,7 +230,7 @@ PyObject* start_awaitable(const TaskContext& context, asio::awaitable<T> work, C
     // Called while this loop drains (from a destructor, say), or from another
     // thread on a task's behalf: the work starts at the loop's next drain.
     auto task = core::async::spawn(scheduler.executor(), std::move(work), std::move(done));
-    detail::watch_cancellation(context, future.get(), task.abort_handle());
+    detail::watch_cancellation(context, *call, task.abort_handle());
     task.detach();
     return future.release();
 }

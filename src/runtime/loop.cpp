@@ -264,6 +264,18 @@ void LoopScheduler::forward(detail::LoopOp* op) noexcept {
     }
 }
 
+std::uint64_t LoopScheduler::track(core::async::AbortHandle abort) {
+    std::lock_guard guard(tracked_lock_);
+    const std::uint64_t id = next_tracked_++;
+    tracked_.emplace(id, std::move(abort));
+    return id;
+}
+
+void LoopScheduler::untrack(std::uint64_t id) noexcept {
+    std::lock_guard guard(tracked_lock_);
+    tracked_.erase(id);
+}
+
 void LoopScheduler::close() noexcept {
     if (closed_.exchange(true, std::memory_order_acq_rel)) return;
     detail::LoopOp* head = remote_.exchange(closed_marker, std::memory_order_acq_rel);
@@ -286,6 +298,13 @@ void LoopScheduler::close() noexcept {
         forward(op);
         op = next;
     }
+    // Abort what is still in flight; it unwinds on the runtime.
+    std::unordered_map<std::uint64_t, core::async::AbortHandle> in_flight;
+    {
+        std::lock_guard guard(tracked_lock_);
+        in_flight.swap(tracked_);
+    }
+    for (auto& [id, abort] : in_flight) abort.abort();
     Ref kwargs(std::exchange(future_kwargs_, nullptr));
     // Nothing signals any more once the posts under way are through.
     while (posting_.load(std::memory_order_acquire) > 0) std::this_thread::yield();

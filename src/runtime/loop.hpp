@@ -23,6 +23,9 @@
 // then need no reference count, and work forwarded from a closed scheduler
 // never outlives it.
 #include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <unordered_map>
 #include <memory>
 #include <thread>
 #include <type_traits>
@@ -33,6 +36,7 @@
 #include <asio/recycling_allocator.hpp>
 
 #include "binding/python.hpp"
+#include "trovik/core/async/task.hpp"
 
 namespace trovik::py {
 
@@ -157,6 +161,12 @@ public:
     // from now on posted work runs on the runtime.
     void close() noexcept;
 
+    // Work in flight on this loop, aborted when the loop closes: its outcome
+    // can reach nobody, and what it holds (an object's lock, a connection
+    // attempt) is released at once rather than whenever it would have ended.
+    std::uint64_t track(core::async::AbortHandle abort);
+    void untrack(std::uint64_t id) noexcept;
+
     // How futures of this loop are made, once looked up: the keyword
     // arguments for asyncio's Future, or None for the loop's create_future.
     // Interpreter lock held.
@@ -183,6 +193,9 @@ private:
     std::atomic<bool> closed_{false};
     std::atomic<bool> drained_{false};  // a thread is draining
     PyObject* future_kwargs_ = nullptr;  // owned; refers to the loop
+    std::mutex tracked_lock_;
+    std::unordered_map<std::uint64_t, core::async::AbortHandle> tracked_;  // guarded by tracked_lock_
+    std::uint64_t next_tracked_ = 0;                                        // guarded by tracked_lock_
 };
 
 // Whether the calling thread may touch Python on behalf of the coroutine it is

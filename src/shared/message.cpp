@@ -12,6 +12,8 @@
 
 namespace trovik::py {
 
+const BindingSource this_source{"transport"};
+
 namespace text = core::text;
 
 PyObject* text_of(std::span<const std::uint8_t> payload) {
