@@ -10,7 +10,10 @@ on the same broker in the same run.
 - QoS 1 latency: one publish at a time, from the call until the PUBACK is in
   (`publish_confirmed` for us, `wait_for_publish` for paho).
 
-    python3 bench/bench_mqtt.py [seconds per run]
+Rounds alternate ours and paho's in one run on one broker; each figure is the
+median over the rounds.
+
+    python3 bench/bench_mqtt.py [seconds per run] [rounds]
 """
 import asyncio
 import statistics
@@ -120,30 +123,38 @@ def paho_latency(port, seconds):
     return samples
 
 
-def describe(samples):
-    ordered = sorted(samples)
-    return statistics.median(ordered), ordered[int(len(ordered) * 0.99)]
-
-
-async def main(seconds):
+async def main(seconds, rounds):
+    rates = {"one": [], "batched": [], "paho": []}
+    latency = {"ours": [], "paho": []}
     with tempfile.TemporaryDirectory() as directory, Mosquitto(Path(directory)) as broker:
-        ours_rate = await ours_throughput(broker.port, seconds, one_by_one)
-        ours_batched_rate = await ours_throughput(broker.port, seconds, batched)
-        paho_rate = paho_throughput(broker.port, seconds)
-        ours_median, ours_p99 = describe(await ours_latency(broker.port, seconds))
-        paho_median, paho_p99 = describe(paho_latency(broker.port, seconds))
+        for r in range(rounds):
+            runs = [
+                ("one", lambda: ours_throughput(broker.port, seconds, one_by_one)),
+                ("batched", lambda: ours_throughput(broker.port, seconds, batched)),
+                ("paho", lambda: asyncio.to_thread(paho_throughput, broker.port, seconds)),
+            ]
+            for name, run in runs if r % 2 == 0 else reversed(runs):
+                rates[name].append(await run())
+            sides = [("ours", lambda: ours_latency(broker.port, seconds)),
+                     ("paho", lambda: asyncio.to_thread(paho_latency, broker.port, seconds))]
+            for name, run in sides if r % 2 == 0 else reversed(sides):
+                latency[name].append(statistics.median(await run()))
 
-    print("QoS 0 publish throughput")
-    print(f"  trovik MqttClient, one by one  {ours_rate:10.0f} msg/s")
-    print(f"  trovik MqttClient, batches     {ours_batched_rate:10.0f} msg/s")
-    print(f"  paho-mqtt                      {paho_rate:10.0f} msg/s")
-    print("QoS 1 publish_confirmed latency (median, 99th percentile)")
-    print(f"  trovik MqttClient  {ours_median * 1e6:8.0f} us {ours_p99 * 1e6:8.0f} us")
-    print(f"  paho-mqtt          {paho_median * 1e6:8.0f} us {paho_p99 * 1e6:8.0f} us")
-    print(f"throughput ratio (trovik / paho, higher is better) {ours_rate / paho_rate:.2f} one by one, "
-          f"{ours_batched_rate / paho_rate:.2f} in batches")
+    one, batch, theirs = (statistics.median(rates[k]) for k in ("one", "batched", "paho"))
+    ours_median, paho_median = statistics.median(latency["ours"]), statistics.median(latency["paho"])
+    print("QoS 0 publish throughput (median of rounds)")
+    print(f"  trovik MqttClient, one by one  {one:10.0f} msg/s")
+    print(f"  trovik MqttClient, batches     {batch:10.0f} msg/s")
+    print(f"  paho-mqtt                      {theirs:10.0f} msg/s")
+    print("QoS 1 publish_confirmed latency (median of round medians)")
+    print(f"  trovik MqttClient  {ours_median * 1e6:8.0f} us")
+    print(f"  paho-mqtt          {paho_median * 1e6:8.0f} us")
+    print(f"throughput ratio (trovik / paho, higher is better) {one / theirs:.2f} one by one, "
+          f"{batch / theirs:.2f} in batches")
     print(f"latency ratio    (trovik / paho, lower is better)  {ours_median / paho_median:.2f}")
 
 
 if __name__ == "__main__":
-    asyncio.run(main(float(sys.argv[1]) if len(sys.argv) > 1 else 3.0))
+    seconds = float(sys.argv[1]) if len(sys.argv) > 1 else 2.0
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+    asyncio.run(main(seconds, rounds))

@@ -2,6 +2,7 @@
 party, and against a scripted broker for what mosquitto cannot stage."""
 import asyncio
 import gc
+import socket
 import uuid
 
 import pytest
@@ -432,6 +433,27 @@ async def test_a_silent_listener_fails_the_connect_after_five_seconds():
     async with scripted_broker(script) as b:
         with pytest.raises(native.TrovikError, match="^transport error: Network timeout$"):
             await asyncio.wait_for(client(b.port).connect(), 15)
+
+
+async def test_a_connect_abandoned_with_its_closed_loop_holds_the_client_no_longer():
+    with socket.create_server((LOCAL, 0)) as silent:  # accepts, never answers
+        c = client(silent.getsockname()[1])
+
+        def connect_then_close_the_loop():
+            loop = asyncio.new_event_loop()
+
+            async def start():
+                pending = c.connect()
+                await asyncio.sleep(0.1)
+                return pending
+
+            loop.run_until_complete(start())
+            loop.close()
+
+        await asyncio.to_thread(connect_then_close_the_loop)
+        # Without the abandoned connect let go, this waits out its five seconds.
+        await asyncio.wait_for(c.disconnect(), 2)
+        assert await c.is_connected() is False
 
 
 @pytest.mark.parametrize("keep_alive_secs, sent", [(None, 30), (0, 0), (65535, 65535), (65536, 65535), (2**32 - 1, 65535)])

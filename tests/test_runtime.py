@@ -169,3 +169,153 @@ def test_outcome_after_the_loop_closed_is_not_raised():
     loop.close()
     b.publish("late")  # completion finds the loop closed: printed, not raised
     assert not fut.done()
+
+
+ABANDONED_WORK = """
+import asyncio, gc, tempfile, threading
+import trovik._native as n
+
+async def cancellations():
+    broker = n.LoopbackBroker()
+    link = broker.link(); await link.connect(); await link.subscribe("t")
+    rung = broker.rung(); await rung.connect(); await rung.subscribe("t")
+    ladder = n.Ladder(n.Store.memory()); await ladder.rung(broker.rung())
+    await ladder.connect(); await ladder.subscribe("t")
+    bus = n.EventBus()
+    sender = broker.link(); await sender.connect()
+    for i in range(60):
+        for wait in (link.recv, rung.recv, ladder.recv, bus.next_event):
+            try:
+                await asyncio.wait_for(wait(), 0.0005)
+            except asyncio.TimeoutError:
+                pass
+        if i % 7 == 0:
+            await sender.send("t", b"x")
+            bus.publish(b"e")
+
+def two_loops():
+    broker = n.LoopbackBroker()
+    link, tx, store = broker.link(), broker.link(), n.Store.memory()
+    async def setup():
+        await link.connect(); await link.subscribe("t"); await tx.connect()
+    asyncio.run(setup())
+    async def use():
+        for _ in range(50):
+            await store.append(b"r")
+            try:
+                await asyncio.wait_for(link.recv(), 0.01)
+            except asyncio.TimeoutError:
+                pass
+    threads = [threading.Thread(target=lambda: asyncio.run(use())) for _ in range(2)]
+    for t in threads:
+        t.start()
+    async def feed():
+        for _ in range(40):
+            await tx.send("t", b"m"); await asyncio.sleep(0.001)
+    asyncio.run(feed())
+    for t in threads:
+        t.join()
+
+async def dropped_mid_call():
+    link = n.LoopbackBroker().link(); await link.connect()
+    waiting = link.recv(); del link; gc.collect()
+    await asyncio.sleep(0); waiting.cancel()
+    store = n.Store.file(tempfile.mkdtemp())
+    appending = store.append(b"record"); del store; gc.collect()
+    await appending
+
+def loop_closed_mid_call():
+    loop = asyncio.new_event_loop()
+    link = n.LoopbackBroker().link()
+    async def start():
+        await link.connect()
+        return link.recv(), n.Store.file(tempfile.mkdtemp()).append(b"x"), n.EventBus().next_event()
+    pending = loop.run_until_complete(start())
+    loop.close()
+    async def after():  # the abandoned recv let go of the link
+        await asyncio.wait_for(link.disconnect(), 5)
+    asyncio.run(after())
+
+asyncio.run(cancellations())
+two_loops()
+asyncio.run(dropped_mid_call())
+loop_closed_mid_call()
+print("done")
+"""
+
+
+def test_abandoned_work_never_disturbs_the_interpreter_or_its_exit():
+    """Cancellations, two loops sharing objects, objects dropped and loops
+    closed mid-call: every run exits cleanly and prints nothing to stderr
+    (no abort at exit, no outcome handed to a closed loop)."""
+    for _ in range(8):
+        out = subprocess.run([sys.executable, "-c", ABANDONED_WORK], capture_output=True, text=True, timeout=120)
+        assert (out.returncode, out.stdout.split(), out.stderr) == (0, ["done"], "")
+
+
+def test_a_waiting_future_completes_while_the_loop_keeps_other_tasks_busy(tmp_path):
+    async def main():
+        done = False
+
+        async def busy():
+            while not done:
+                await asyncio.sleep(0)
+
+        spinner = asyncio.ensure_future(busy())
+        store = native.Store.file(str(tmp_path))
+        await asyncio.wait_for(store.append(b"from the blocking pool"), 10)
+        bus = native.EventBus()
+        waiting = asyncio.ensure_future(bus.next_event())
+        await asyncio.sleep(0)
+        threading.Thread(target=bus.publisher().publish, args=(b"from another thread",)).start()
+        event = await asyncio.wait_for(waiting, 10)
+        done = True
+        await spinner
+        return event
+
+    assert asyncio.run(main()) == b"from another thread"
+
+
+def test_two_loops_on_two_threads_sharing_one_object_each_get_their_own_futures():
+    broker = native.LoopbackBroker()
+    rx, tx = broker.link(), broker.link()
+
+    async def setup():
+        await rx.connect()
+        await rx.subscribe("t")
+        await tx.connect()
+
+    asyncio.run(setup())
+    seen = {}
+    ready = threading.Barrier(3)
+
+    def receiver(name):
+        async def main():
+            loop = asyncio.get_running_loop()
+            completions = []
+            ready.wait()
+            for _ in range(20):
+                fut = rx.recv()
+                assert fut.get_loop() is loop
+                fut.add_done_callback(lambda f: completions.append(threading.get_ident()))
+                await fut
+            await asyncio.sleep(0)
+            return completions
+
+        seen[name] = (threading.get_ident(), asyncio.run(main()))
+
+    threads = [threading.Thread(target=receiver, args=(name,)) for name in "ab"]
+    for t in threads:
+        t.start()
+
+    async def feed():
+        ready.wait()
+        for i in range(40):
+            await tx.send("t", str(i))
+            await asyncio.sleep(0.0005)
+
+    asyncio.run(feed())
+    for t in threads:
+        t.join(30)
+    for ident, completions in seen.values():
+        assert completions == [ident] * 20
