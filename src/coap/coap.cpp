@@ -1,5 +1,5 @@
 // CoAP for Python: the client endpoint and the server nodes report to.
-#include "coap/coap.hpp"
+#include "coap/settings.hpp"
 
 #include <memory>
 #include <optional>
@@ -22,12 +22,10 @@ namespace trovik::py {
 
 const BindingSource this_source{"coap"};
 
-namespace coap {
-
-CoapConfig settings(std::string host, std::uint16_t port, std::optional<std::string> bind,
+coap::CoapConfig coap_settings(std::string host, std::uint16_t port, std::optional<std::string> bind,
                     std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
                     std::optional<std::uint32_t> max_retransmits) {
-    CoapConfig config;
+    coap::CoapConfig config;
     config.host = std::move(host);
     config.port = port;
     if (bind) config.bind = std::move(*bind);
@@ -41,17 +39,13 @@ CoapConfig settings(std::string host, std::uint16_t port, std::optional<std::str
     return config;
 }
 
-CoapTransport make_transport(CoapConfig config) {
-    return CoapTransport(core::async::runtime().executor(), std::move(config));
+coap::CoapTransport make_coap_transport(coap::CoapConfig config) {
+    return coap::CoapTransport(core::async::runtime().executor(), std::move(config));
 }
-
-}  // namespace coap
 
 namespace {
 
-namespace server = ::trovik::coap::server;
-
-core::Bytes bytes_of(Payload& payload) { return std::move(payload).take(); }
+namespace server = coap::server;
 
 // ---- CoapClient ---------------------------------------------------------------
 
@@ -74,9 +68,9 @@ Class<CoapClient> coap_client_class{"CoapClient", "A CoAP endpoint.", [](auto& c
            [](std::string host, std::uint16_t port, std::optional<std::string> bind,
               std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
               std::optional<std::uint32_t> max_retransmits) {
-               auto config = coap::settings(std::move(host), port, std::move(bind), std::move(reliability),
+               auto config = coap_settings(std::move(host), port, std::move(bind), std::move(reliability),
                                             ack_timeout_ms, max_retransmits);
-               return CoapClient{ClientSlot(std::in_place, coap::make_transport(std::move(config)))};
+               return CoapClient{ClientSlot(std::in_place, make_coap_transport(std::move(config)))};
            });
     c.def("connect", "Binds the local socket so the endpoint can carry traffic.",
           [](const CoapClient& self) {
@@ -89,7 +83,7 @@ Class<CoapClient> coap_client_class{"CoapClient", "A CoAP endpoint.", [](auto& c
     c.def("send", "Sends a payload to a resource path.", {"topic", "payload"},
           [](const CoapClient& self, std::string topic, Payload payload) {
               return self.state.call(
-                  [topic = std::move(topic), payload = bytes_of(payload)](
+                  [topic = std::move(topic), payload = std::move(payload).take()](
                       ClientSlot::Held& held) -> asio::awaitable<void> {
                       value_or_fail(co_await held->transport.send(topic, payload));
                   },
@@ -177,7 +171,7 @@ Class<CoapServer> coap_server_class{
               });
         c.def("send", "Sets a resource's state and notifies every observer of it.", {"path", "payload"},
               [](const CoapServer& self, std::string path, Payload payload) {
-                  return start_awaitable(server_send(self.publisher, std::move(path), bytes_of(payload)), none);
+                  return start_awaitable(server_send(self.publisher, std::move(path), std::move(payload).take()), none);
               });
         c.def("recv", "Waits for the next reading sent to a path the server takes.",
               [](const CoapServer& self) {

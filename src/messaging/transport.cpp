@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "binding/binding.hpp"
-#include "coap/coap.hpp"
+#include "coap/settings.hpp"
 #include "messaging/host.hpp"
-#include "mqtt/mqtt.hpp"
+#include "mqtt/settings.hpp"
 #include "shared/link.hpp"
 #include "shared/message.hpp"
 #include "shared/payload.hpp"
@@ -45,16 +45,16 @@ Class<PyTransport> py_transport_class{
                         std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
                         std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
                         std::optional<std::string> username, std::optional<std::string> password,
-                        std::optional<In<mqtt::MqttWill>> will, std::optional<In<mqtt::MqttTls>> tls) {
+                        std::optional<In<MqttWill>> will, std::optional<In<MqttTls>> tls) {
                          // The will and TLS settings are copied, not consumed.
-                         std::optional<::trovik::mqtt::Will> will_copy;
+                         std::optional<mqtt::Will> will_copy;
                          if (will) will_copy = (*will)->will;
-                         std::optional<::trovik::mqtt::tls::Tls> tls_copy;
+                         std::optional<mqtt::tls::Tls> tls_copy;
                          if (tls) tls_copy = (*tls)->tls;
-                         auto config = mqtt::settings(std::move(client_id), std::move(host), port, keep_alive_secs,
+                         auto config = mqtt_settings(std::move(client_id), std::move(host), port, keep_alive_secs,
                                                       capacity, std::move(qos), max_packet_size, std::move(username),
                                                       std::move(password), std::move(will_copy), std::move(tls_copy));
-                         return make_transport(Link(mqtt::make_transport(std::move(config))));
+                         return make_transport(Link(make_mqtt_transport(std::move(config))));
                      });
         c.def_static("coap", "Creates a CoAP transport from endpoint settings.",
                      {kw_only, "host", "port", arg("bind").none(), arg("reliability").none(),
@@ -62,9 +62,9 @@ Class<PyTransport> py_transport_class{
                      [](std::string host, std::uint16_t port, std::optional<std::string> bind,
                         std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
                         std::optional<std::uint32_t> max_retransmits) {
-                         auto config = coap::settings(std::move(host), port, std::move(bind), std::move(reliability),
+                         auto config = coap_settings(std::move(host), port, std::move(bind), std::move(reliability),
                                                       ack_timeout_ms, max_retransmits);
-                         return make_transport(Link(coap::make_transport(std::move(config))));
+                         return make_transport(Link(make_coap_transport(std::move(config))));
                      });
         c.def_static("faulty",
                      "Wraps a transport so its next `failures` sends fail.\n\nThis is how a caller checks that a "

@@ -1,6 +1,6 @@
 // MQTT for Python: the client, the messages it receives, its will and its
 // TLS settings.
-#include "mqtt/mqtt.hpp"
+#include "mqtt/settings.hpp"
 
 #include <memory>
 #include <optional>
@@ -22,16 +22,16 @@ namespace trovik::py {
 
 const BindingSource this_source{"mqtt"};
 
-namespace mqtt {
+using mqtt::QoS;
 
-QoS parse_qos(std::string_view name) {
+mqtt::QoS parse_qos(std::string_view name) {
     if (name == "AtMostOnce") return QoS::AtMostOnce;
     if (name == "AtLeastOnce") return QoS::AtLeastOnce;
     if (name == "ExactlyOnce") return QoS::ExactlyOnce;
     raise_trovik("unknown quality of service: " + std::string(name));
 }
 
-const char* qos_name(QoS qos) {
+const char* qos_name(mqtt::QoS qos) {
     switch (qos) {
         case QoS::AtMostOnce: return "AtMostOnce";
         case QoS::AtLeastOnce: return "AtLeastOnce";
@@ -40,18 +40,18 @@ const char* qos_name(QoS qos) {
     return "AtMostOnce";
 }
 
-MqttConfig settings(std::string client_id, std::string host, std::uint16_t port,
+mqtt::MqttConfig mqtt_settings(std::string client_id, std::string host, std::uint16_t port,
                     std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
                     std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
                     std::optional<std::string> username, std::optional<std::string> password,
-                    std::optional<::trovik::mqtt::Will> will, std::optional<::trovik::mqtt::tls::Tls> tls) {
-    MqttConfig config(std::move(client_id), std::move(host), port);
+                    std::optional<mqtt::Will> will, std::optional<mqtt::tls::Tls> tls) {
+    mqtt::MqttConfig config(std::move(client_id), std::move(host), port);
     if (keep_alive_secs) config.keep_alive(std::chrono::seconds(*keep_alive_secs));
     if (capacity) config.capacity(*capacity);
     if (qos) config.qos(parse_qos(*qos));
     if (max_packet_size) config.max_packet_size(*max_packet_size);
     if (username) {
-        config.credentials(::trovik::mqtt::Credentials{std::move(*username), password.value_or(std::string())});
+        config.credentials(mqtt::Credentials{std::move(*username), password.value_or(std::string())});
     } else if (password) {
         raise_trovik("a password needs a username: MQTT sends no password alone");
     }
@@ -60,24 +60,18 @@ MqttConfig settings(std::string client_id, std::string host, std::uint16_t port,
     return config;
 }
 
-MqttTransport make_transport(MqttConfig config) {
-    return MqttTransport(std::move(config), core::async::runtime().executor());
+mqtt::MqttTransport make_mqtt_transport(mqtt::MqttConfig config) {
+    return mqtt::MqttTransport(std::move(config), core::async::runtime().executor());
 }
-
-}  // namespace mqtt
 
 namespace {
 
-using ::trovik::mqtt::Inbox;
-using mqtt::MqttTls;
-using mqtt::MqttWill;
+using mqtt::Inbox;
 using mqtt::QoS;
-
-core::Bytes bytes_of(Payload& payload) { return std::move(payload).take(); }
 
 std::optional<QoS> qos_of(const std::optional<std::string>& name) {
     if (!name) return std::nullopt;
-    return mqtt::parse_qos(*name);
+    return parse_qos(*name);
 }
 
 // ---- MqttMessage ----------------------------------------------------------------
@@ -163,14 +157,14 @@ Class<MqttClient> mqtt_client_class{"MqttClient", "An MQTT client transport back
               std::optional<std::uint32_t> max_packet_size, std::optional<std::string> username,
               std::optional<std::string> password, std::optional<In<MqttWill>> will,
               std::optional<In<MqttTls>> tls) {
-               std::optional<::trovik::mqtt::Will> will_copy;
+               std::optional<mqtt::Will> will_copy;
                if (will) will_copy = (*will)->will;
-               std::optional<::trovik::mqtt::tls::Tls> tls_copy;
+               std::optional<mqtt::tls::Tls> tls_copy;
                if (tls) tls_copy = (*tls)->tls;
-               auto config = mqtt::settings(std::move(client_id), std::move(host), port, keep_alive_secs, capacity,
+               auto config = mqtt_settings(std::move(client_id), std::move(host), port, keep_alive_secs, capacity,
                                             std::move(qos), max_packet_size, std::move(username), std::move(password),
                                             std::move(will_copy), std::move(tls_copy));
-               ConnectionSlot connection(std::in_place, mqtt::make_transport(std::move(config)));
+               ConnectionSlot connection(std::in_place, make_mqtt_transport(std::move(config)));
                ReceivingLine receiving(std::in_place, connection.unguarded().transport.inbox());
                return MqttClient{std::move(connection), std::move(receiving)};
            });
@@ -189,7 +183,7 @@ Class<MqttClient> mqtt_client_class{"MqttClient", "An MQTT client transport back
           [](const MqttClient& self, std::string topic, Payload payload, std::optional<std::string> qos, bool retain) {
               auto level = qos_of(qos);
               return self.connection.call(
-                  [topic = std::move(topic), payload = bytes_of(payload), level,
+                  [topic = std::move(topic), payload = std::move(payload).take(), level,
                    retain](ConnectionSlot::Held& held) mutable -> asio::awaitable<void> {
                       value_or_fail(co_await held->transport.publish(topic, payload, level, retain));
                   },
@@ -204,7 +198,7 @@ Class<MqttClient> mqtt_client_class{"MqttClient", "An MQTT client transport back
           [](const MqttClient& self, std::string topic, Payload payload, std::optional<std::string> qos, bool retain) {
               auto level = qos_of(qos);
               return self.connection.call(
-                  [topic = std::move(topic), payload = bytes_of(payload), level,
+                  [topic = std::move(topic), payload = std::move(payload).take(), level,
                    retain](ConnectionSlot::Held& held) mutable -> asio::awaitable<void> {
                       auto delivery = value_or_fail(co_await held->transport.publish(topic, payload, level, retain));
                       // Other calls go on while the broker has yet to answer.
@@ -256,21 +250,21 @@ Class<MqttWill> mqtt_will_class{
                "unless given.",
                [](std::string topic, Payload payload, std::optional<std::string> qos, bool retain) {
                    // The topic is checked when a client connects with it.
-                   const QoS level = qos ? mqtt::parse_qos(*qos) : QoS::AtMostOnce;
-                   return MqttWill{::trovik::mqtt::Will{std::move(topic), bytes_of(payload), level, retain}};
+                   const QoS level = qos ? parse_qos(*qos) : QoS::AtMostOnce;
+                   return MqttWill{mqtt::Will{std::move(topic), std::move(payload).take(), level, retain}};
                });
         c.prop("topic", "The topic the broker publishes it to.",
                [](const MqttWill& w) { return std::string_view(w.will.topic); });
         c.prop("payload", "What the will publishes.", [](const MqttWill& w) { return ByteView(w.will.payload); });
         c.prop("qos", "The quality of service it is published at, by name.",
-               [](const MqttWill& w) { return mqtt::qos_name(w.will.qos); });
+               [](const MqttWill& w) { return qos_name(w.will.qos); });
         c.prop("retain", "Whether the broker retains it for clients that subscribe later.",
                [](const MqttWill& w) { return w.will.retain; });
         c.repr([](const MqttWill& w) {
             std::string out = "MqttWill(topic=";
             core::text::append_debug_quoted(out, w.will.topic);
             out += ", payload=<" + std::to_string(w.will.payload.size()) + " bytes>, qos=";
-            core::text::append_debug_quoted(out, mqtt::qos_name(w.will.qos));
+            core::text::append_debug_quoted(out, qos_name(w.will.qos));
             out += ", retain=";
             out += w.will.retain ? "True" : "False";
             out += ")";
@@ -292,11 +286,11 @@ Class<MqttTls> mqtt_tls_class{
                    // Nothing is parsed here: the PEM texts are read at each connect.
                    if (certificate_pem.has_value() != key_pem.has_value())
                        raise_trovik("a client certificate and its key come together");
-                   ::trovik::mqtt::tls::Tls tls;
-                   if (ca_pem) tls.ca_pem = bytes_of(*ca_pem);
+                   mqtt::tls::Tls tls;
+                   if (ca_pem) tls.ca_pem = std::move(*ca_pem).take();
                    if (certificate_pem)
                        tls.client_certificate =
-                           ::trovik::mqtt::tls::ClientCertificate{bytes_of(*certificate_pem), bytes_of(*key_pem)};
+                           mqtt::tls::ClientCertificate{std::move(*certificate_pem).take(), std::move(*key_pem).take()};
                    return MqttTls{std::move(tls)};
                });
         c.repr([](const MqttTls& t) {

@@ -10,28 +10,23 @@
 #include "trovik/mqtt/config.hpp"
 #include "trovik/mqtt/transport.hpp"
 
-namespace trovik::py::mqtt {
-
-// Binding code inside trovik::py reaches the component through here.
-using ::trovik::mqtt::MqttConfig;
-using ::trovik::mqtt::MqttTransport;
-using ::trovik::mqtt::QoS;
+namespace trovik::py {
 
 // What a Python `MqttWill` holds. As a parameter type: `In<MqttWill>`.
 struct MqttWill {
-    ::trovik::mqtt::Will will;
+    mqtt::Will will;
 };
 
 // What a Python `MqttTls` holds. As a parameter type: `In<MqttTls>`.
 struct MqttTls {
-    ::trovik::mqtt::tls::Tls tls;
+    mqtt::tls::Tls tls;
 };
 
 // "AtMostOnce", "AtLeastOnce" or "ExactlyOnce", exactly; any other name
 // raises TrovikError "unknown quality of service: {name}" (throws PendingError).
-QoS parse_qos(std::string_view name);
+mqtt::QoS parse_qos(std::string_view name);
 // The name `parse_qos` reads.
-const char* qos_name(QoS qos);
+const char* qos_name(mqtt::QoS qos);
 
 // Builds a client's settings from the constructor arguments. Both
 // constructors declare them alike, all keyword-only, in this order:
@@ -46,14 +41,14 @@ const char* qos_name(QoS qos);
 // keep-alive 30 s, capacity 64, "AtLeastOnce", 10,240-byte packets, no
 // credentials, will or TLS. Raises TrovikError (throws PendingError) for a
 // QoS name outside the three, then for a password without a username.
-MqttConfig settings(std::string client_id, std::string host, std::uint16_t port,
+mqtt::MqttConfig mqtt_settings(std::string client_id, std::string host, std::uint16_t port,
                     std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
                     std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
                     std::optional<std::string> username, std::optional<std::string> password,
-                    std::optional<::trovik::mqtt::Will> will, std::optional<::trovik::mqtt::tls::Tls> tls);
+                    std::optional<mqtt::Will> will, std::optional<mqtt::tls::Tls> tls);
 
 // A new, unconnected transport on the shared runtime (started if need be).
 // It opens nothing.
-MqttTransport make_transport(MqttConfig config);
+mqtt::MqttTransport make_mqtt_transport(mqtt::MqttConfig config);
 
-}  // namespace trovik::py::mqtt
+}  // namespace trovik::py

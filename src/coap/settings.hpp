@@ -7,11 +7,7 @@
 
 #include "trovik/coap/client.hpp"
 
-namespace trovik::py::coap {
-
-// Binding code inside trovik::py reaches the component's client through here.
-using ::trovik::coap::CoapConfig;
-using ::trovik::coap::CoapTransport;
+namespace trovik::py {
 
 // Builds a client's settings from the constructor arguments. Both constructors
 // declare them alike, all keyword-only and converted in this order:
@@ -23,12 +19,12 @@ using ::trovik::coap::CoapTransport;
 // "0.0.0.0:0", confirmable, 2000 ms, 4 retransmissions. A reliability other
 // than "Confirmable" or "NonConfirmable" raises TrovikError
 // "unknown reliability {}" (throws PendingError).
-CoapConfig settings(std::string host, std::uint16_t port, std::optional<std::string> bind,
+coap::CoapConfig coap_settings(std::string host, std::uint16_t port, std::optional<std::string> bind,
                     std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
                     std::optional<std::uint32_t> max_retransmits);
 
 // A new, unconnected client transport on the shared runtime. It opens nothing;
 // it only draws the first message id.
-CoapTransport make_transport(CoapConfig config);
+coap::CoapTransport make_coap_transport(coap::CoapConfig config);
 
-}  // namespace trovik::py::coap
+}  // namespace trovik::py
