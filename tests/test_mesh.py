@@ -138,6 +138,14 @@ def test_seen_cache_defaults():
         native.SeenPackets(2**62)
 
 
+def test_a_huge_seen_cache_costs_nothing_until_packets_arrive():
+    s = native.SeenPackets(2**40)  # its whole ring would take terabytes
+    assert s.capacity == 2**40
+    assert all(s.record(7, i) for i in range(1000))
+    assert s.contains(7, 0) and s.contains(7, 999) and not s.contains(8, 0)
+    assert not s.record(7, 500)
+
+
 def test_same_id_from_two_sources():
     s = native.SeenPackets()
     assert s.record(1, 7) and s.record(2, 7)

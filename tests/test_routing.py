@@ -100,3 +100,15 @@ def test_attributes():
     with pytest.raises(TypeError):
         native.Router(1, None)
     assert r.next_hop(4) is None and r.cost(4) is None
+
+
+def test_a_huge_table_costs_nothing_until_routes_arrive():
+    r = native.Router(0, 2**40)  # its whole table would take terabytes
+    assert r.capacity == 2**40
+    for dst in range(1, 1001):
+        assert r.observe(dst, dst % 7, 1)
+    assert len(r) == 1000
+    assert [route.dst for route in r.routes()] == list(range(1, 1001))
+    assert r.next_hop(700) == 0 and r.forward(2000).action == "Flood"
+    with pytest.raises(MemoryError):
+        native.Router(0, 2**62)

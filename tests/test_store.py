@@ -1,7 +1,11 @@
 """Store-and-forward buffers: the memory and file stores, the directory they
 keep, and draining onto a transport."""
 import asyncio
+import errno
+import json
 import os
+import subprocess
+import sys
 
 import pytest
 
@@ -206,6 +210,67 @@ def test_a_short_name_is_indexed_but_read_under_the_padded_one(tmp_path):
         assert await store.len() == 0  # it left the index all the same
 
     run(main())
+
+
+MAX_RECORD = 2**30  # the largest record a file store writes or reads back
+
+# Runs in a child process, so that a reader blocked on a FIFO or filling memory
+# from a device fails the test by its timeout or memory limit instead of hanging
+# or starving the run.
+UNREADABLE_CHILD = r"""
+import asyncio, json, os, resource, sys
+import trovik._native as native
+
+resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))
+
+async def outcome(awaitable):
+    try:
+        return ["gave", (await awaitable).decode()]
+    except native.TrovikError as e:
+        return ["raised", str(e)]
+
+async def main():
+    store = native.Store.file(sys.argv[1])
+    steps = [await store.len()]
+    for method in (store.peek, store.pop, store.pop):
+        steps.append(await outcome(method()))
+    steps.append(await store.len())
+    print(json.dumps(steps), flush=True)
+
+asyncio.run(main())
+# What is under test ends here; leave without interpreter shutdown, which is
+# not what this test is about.
+os._exit(0)
+"""
+
+
+def oversize(path):
+    with open(path, "wb") as f:
+        f.truncate(MAX_RECORD + 1)  # sparse: costs no disk
+
+
+@pytest.mark.parametrize(
+    "make, reason",
+    [
+        (os.mkfifo, errno.EINVAL),
+        (lambda path: os.symlink("/dev/zero", path), errno.EINVAL),
+        (oversize, errno.EFBIG),
+        (os.mkdir, errno.EISDIR),
+    ],
+    ids=["fifo", "symlink-to-dev-zero", "oversize-file", "directory"],
+)
+def test_a_record_name_holding_no_readable_record_raises_without_blocking(tmp_path, make, reason):
+    make(tmp_path / name(1))
+    (tmp_path / name(2)).write_bytes(b"after")
+    child = subprocess.run(
+        [sys.executable, "-c", UNREADABLE_CHILD, str(tmp_path)], capture_output=True, text=True, timeout=120
+    )
+    assert child.returncode == 0, child.stderr
+    refused = ["raised", "io error: " + os.strerror(reason)]
+    # Opening indexes it like any record; peek and pop refuse it as an unreadable
+    # record, and the pop moves past it to the next one.
+    assert json.loads(child.stdout) == [2, refused, refused, ["gave", "after"], 0]
+    assert os.listdir(tmp_path) == [name(1)]
 
 
 def test_two_names_for_one_number_are_one_record(tmp_path):

@@ -1,6 +1,10 @@
 #include "trovik/routing/router.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <functional>
+#include <iterator>
+#include <stdexcept>
 
 namespace trovik::routing {
 
@@ -34,14 +38,13 @@ bool observe_into(std::span<Slot> slots, std::uint32_t own, std::uint32_t destin
     return true;
 }
 
-const Slot* DynamicRouter::find(std::uint32_t dst) const noexcept {
-    for (const Slot& slot : slots_)
-        if (slot && slot->destination == dst) return &slot;
-    return nullptr;
+DynamicRouter::DynamicRouter(std::uint32_t address, std::size_t capacity) : capacity_(capacity), address_(address) {
+    if (capacity > slots_.max_size()) throw std::length_error("no route table can be that large");
 }
 
-std::size_t DynamicRouter::len() const noexcept {
-    return static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.has_value(); }));
+const Slot* DynamicRouter::find(std::uint32_t dst) const noexcept {
+    const std::uint32_t slot = index_.find(dst);
+    return slot == Index::kNone ? nullptr : &slots_[slot];
 }
 
 std::optional<Route> DynamicRouter::route(std::uint32_t dst) const noexcept {
@@ -59,14 +62,161 @@ std::optional<std::uint16_t> DynamicRouter::cost(std::uint32_t dst) const noexce
     return s ? std::optional<std::uint16_t>((*s)->cost) : std::nullopt;
 }
 
-void DynamicRouter::forget(std::uint32_t dst) noexcept {
-    if (const Slot* s = find(dst)) const_cast<Slot&>(*s).reset();
-}
-
 Decision DynamicRouter::forward(std::uint32_t dst) const noexcept {
     if (dst == address_) return {Decision::Action::Deliver};
     if (const Slot* s = find(dst)) return {Decision::Action::Relay, (*s)->next_hop};
     return {Decision::Action::Flood};
+}
+
+void DynamicRouter::forget(std::uint32_t dst) {
+    const std::uint32_t slot = index_.find(dst);
+    if (slot == Index::kNone) return;
+    empty_.push_back(slot);  // the only step that can fail comes first
+    std::ranges::push_heap(empty_, std::greater{});
+    index_.erase(dst);
+    slots_[slot].reset();
+    // Its rank stays in the heap until it surfaces and is seen to be stale.
+}
+
+bool DynamicRouter::observe(std::uint32_t origin, std::uint32_t via, std::uint16_t cost) {
+    if (origin == address_) return false;  // a node never routes to itself
+    if (const std::uint32_t slot = index_.find(origin); slot != Index::kNone) {
+        Route& route = *slots_[slot];
+        // Another neighbour replaces the route only when strictly cheaper;
+        // the same neighbour refreshes it to whatever it now costs.
+        if (cost >= route.cost && via != route.next_hop) return false;
+        const bool rerank = cost != route.cost;
+        const bool changed = rerank || via != route.next_hop;
+        if (rerank) make_room_to_rank();
+        route.next_hop = via;
+        route.cost = cost;
+        if (rerank) ranked(cost, slot);
+        return changed;
+    }
+    if (!empty_.empty()) {
+        // The lowest empty slot, as a scan from the first would find it.
+        const std::uint32_t slot = empty_.front();
+        make_room_to_rank();
+        index_.insert(origin, slot);
+        std::ranges::pop_heap(empty_, std::greater{});
+        empty_.pop_back();
+        slots_[slot] = Route{origin, via, cost};
+        ranked(cost, slot);
+        return true;
+    }
+    if (slots_.size() < capacity_) {
+        // Growth doubles, but never past the capacity; room is made before
+        // anything changes, so running out of memory changes nothing.
+        if (slots_.size() == slots_.capacity())
+            slots_.reserve(std::min(capacity_, std::max<std::size_t>(16, 2 * slots_.size())));
+        make_room_to_rank();
+        const auto slot = static_cast<std::uint32_t>(slots_.size());
+        index_.insert(origin, slot);
+        slots_.push_back(Route{origin, via, cost});
+        ranked(cost, slot);
+        return true;
+    }
+    if (capacity_ == 0) return false;
+    // Full: evict the worst route (the last of the most expensive) for a
+    // strictly cheaper newcomer.
+    const std::uint32_t slot = worst();
+    Route& evicted = *slots_[slot];
+    if (cost >= evicted.cost) return false;
+    make_room_to_rank();
+    index_.replace(evicted.destination, origin);
+    evicted = Route{origin, via, cost};
+    ranked(cost, slot);
+    return true;
+}
+
+bool DynamicRouter::ranks_current(Rank rank) const noexcept {
+    const Slot& slot = slots_[static_cast<std::uint32_t>(rank)];
+    return slot && slot->cost == rank >> 32;
+}
+
+std::uint32_t DynamicRouter::worst() noexcept {
+    // Every filled slot has its current rank in the heap, so this stops.
+    while (!ranks_current(ranks_.front())) {
+        std::ranges::pop_heap(ranks_);
+        ranks_.pop_back();
+    }
+    return static_cast<std::uint32_t>(ranks_.front());
+}
+
+void DynamicRouter::ranked(std::uint16_t cost, std::uint32_t slot) noexcept {
+    ranks_.push_back(rank(cost, slot));  // within the room made beforehand
+    std::ranges::push_heap(ranks_);
+}
+
+void DynamicRouter::make_room_to_rank() {
+    if (ranks_.size() < ranks_.capacity()) return;
+    // Out of room: keep one copy of each current rank, at most one per route,
+    // with room for as many pushes again as there are routes. The pushes since
+    // the last time pay for the sort.
+    std::vector<Rank> kept;
+    kept.reserve(std::max<std::size_t>(16, 2 * (len() + 1)));
+    std::ranges::copy_if(ranks_, std::back_inserter(kept), [this](Rank rank) { return ranks_current(rank); });
+    std::ranges::sort(kept);
+    kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
+    std::ranges::make_heap(kept);
+    ranks_.swap(kept);
+}
+
+// Fibonacci hashing: the top bits of the address times 2^64 over the golden
+// ratio, which spreads consecutive addresses across the whole table.
+std::size_t DynamicRouter::Index::home(std::uint32_t dst) const noexcept {
+    return static_cast<std::size_t>((std::uint64_t{dst} * 0x9E3779B97F4A7C15u) >> shift_);
+}
+
+std::size_t DynamicRouter::Index::locate(std::uint32_t dst) const noexcept {
+    const std::size_t mask = cells_.size() - 1;
+    std::size_t at = home(dst);
+    while (cells_[at] != kFree && cells_[at] >> 32 != dst) at = (at + 1) & mask;
+    return at;
+}
+
+std::uint32_t DynamicRouter::Index::find(std::uint32_t dst) const noexcept {
+    if (cells_.empty()) return kNone;
+    const Entry entry = cells_[locate(dst)];
+    return entry == kFree ? kNone : static_cast<std::uint32_t>(entry);
+}
+
+void DynamicRouter::Index::place(Entry entry) noexcept {
+    cells_[locate(static_cast<std::uint32_t>(entry >> 32))] = entry;
+}
+
+void DynamicRouter::Index::insert(std::uint32_t dst, std::uint32_t slot) {
+    if ((size_ + 1) * 2 > cells_.size()) {
+        std::vector<Entry> grown(std::max<std::size_t>(16, 2 * cells_.size()), kFree);
+        grown.swap(cells_);
+        shift_ = 64 - static_cast<unsigned>(std::countr_zero(cells_.size()));
+        for (Entry held : grown)
+            if (held != kFree) place(held);
+    }
+    place(Entry{dst} << 32 | slot);
+    ++size_;
+}
+
+void DynamicRouter::Index::erase(std::uint32_t dst) noexcept {
+    const std::size_t mask = cells_.size() - 1;
+    std::size_t gap = locate(dst);
+    // Close the gap: pull back each later entry of the run that the gap would
+    // otherwise cut off from its home.
+    for (std::size_t at = (gap + 1) & mask; cells_[at] != kFree; at = (at + 1) & mask) {
+        if (((at - home(static_cast<std::uint32_t>(cells_[at] >> 32))) & mask) >= ((at - gap) & mask)) {
+            cells_[gap] = cells_[at];
+            gap = at;
+        }
+    }
+    cells_[gap] = kFree;
+    --size_;
+}
+
+void DynamicRouter::Index::replace(std::uint32_t old, std::uint32_t fresh) noexcept {
+    const auto slot = static_cast<std::uint32_t>(cells_[locate(old)]);
+    erase(old);
+    place(Entry{fresh} << 32 | slot);
+    ++size_;
 }
 
 }  // namespace trovik::routing

@@ -66,12 +66,31 @@ std::error_code write_all(int fd, std::span<const std::uint8_t> bytes) {
     return {};
 }
 
+// Why a record's name may not be read: it holds no regular file, or more than
+// a record can be. A directory keeps the platform's own answer for reading one;
+// anything else that is not a regular file gets the one the kernel gives when a
+// file copy meets a file that is not regular.
+std::error_code unreadable(const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+    if (!S_ISREG(info.st_mode)) return std::make_error_code(std::errc::invalid_argument);
+    if (static_cast<std::uintmax_t>(info.st_size) > FileStore::max_record_bytes)
+        return std::make_error_code(std::errc::file_too_large);
+    return {};
+}
+
+// Reads a record's file whole. Whatever sits under a record's name is opened
+// without blocking, since a FIFO would otherwise hold the reader until a writer
+// came, and the opened descriptor itself is checked, so that the file checked is
+// the file read: a device such as /dev/zero never ends, and a regular file is
+// read only up to the largest a record can be, even if it grows meanwhile.
 std::expected<core::Bytes, core::Error> read_file(const std::filesystem::path& path) {
-    Descriptor file(open_retrying(path.c_str(), O_RDONLY));
+    Descriptor file(open_retrying(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY));
     if (!file.valid()) return std::unexpected(io(last_error()));
-    core::Bytes bytes;
     struct stat info {};
-    if (::fstat(file.get(), &info) == 0 && info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
+    if (::fstat(file.get(), &info) != 0) return std::unexpected(io(last_error()));
+    if (auto refused = unreadable(info)) return std::unexpected(io(refused));
+    core::Bytes bytes;
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
     std::uint8_t chunk[16384];
     for (;;) {
         ssize_t got = ::read(file.get(), chunk, sizeof chunk);
@@ -80,6 +99,8 @@ std::expected<core::Bytes, core::Error> read_file(const std::filesystem::path& p
             return std::unexpected(io(last_error()));
         }
         if (got == 0) break;
+        if (static_cast<std::size_t>(got) > FileStore::max_record_bytes - bytes.size())
+            return std::unexpected(io(std::make_error_code(std::errc::file_too_large)));
         bytes.insert(bytes.end(), chunk, chunk + got);
     }
     return bytes;
@@ -163,6 +184,8 @@ core::Status FileStore::append(std::span<const std::uint8_t> record) {
     // Numbers are never reused or wrapped: a wrapped number would sort before
     // the records still held and be replayed out of order.
     if (!next_) return std::unexpected(core::Error::io("store has run out of record numbers"));
+    // What the store would refuse to read back, it refuses to write.
+    if (record.size() > max_record_bytes) return std::unexpected(io(std::make_error_code(std::errc::file_too_large)));
     const std::uint64_t number = *next_;
     const std::filesystem::path path = record_path(number);
     const std::filesystem::path temporary = path.native() + ".tmp";

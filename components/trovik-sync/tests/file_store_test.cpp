@@ -1,4 +1,7 @@
 #include <doctest/doctest.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <limits>
 
@@ -118,6 +121,72 @@ TEST_CASE("a record indexed from a short name is read under its canonical name")
     // It left the index of this open store all the same.
     CHECK(store.len() == 0);
     CHECK(dir.names().contains("5.rec"));
+}
+
+TEST_CASE("a record's name holding anything but a regular file of a record's size is refused without blocking") {
+    struct Case {
+        const char* what;
+        void (*make)(const std::filesystem::path&);
+        std::errc reason;
+    };
+    const Case cases[] = {
+        {"a FIFO", [](const std::filesystem::path& p) { REQUIRE(::mkfifo(p.c_str(), 0600) == 0); },
+         std::errc::invalid_argument},
+        {"a symlink to a device",
+         [](const std::filesystem::path& p) { std::filesystem::create_symlink("/dev/null", p); },
+         std::errc::invalid_argument},
+        {"a directory", [](const std::filesystem::path& p) { std::filesystem::create_directory(p); },
+         std::errc::is_a_directory},
+        {"a file larger than any record",
+         [](const std::filesystem::path& p) {
+             std::ofstream(p, std::ios::binary) << "x";
+             std::filesystem::resize_file(p, FileStore::max_record_bytes + 1);  // sparse: costs no disk
+         },
+         std::errc::file_too_large},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.what);
+        ScratchDir dir;
+        c.make(dir / "00000000000000000001.rec");
+        dir.write("00000000000000000002.rec", "after");
+        const std::string refused = "io error: " + std::make_error_code(c.reason).message();
+
+        // Should a FIFO block the reader again, this ends the run instead of hanging it.
+        ::alarm(60);
+        FileStore store = open(dir);
+        CHECK(store.len() == 2);
+        CHECK(shown(store.peek()) == "error " + refused);
+        CHECK(store.len() == 2);
+        CHECK(shown(store.pop()) == "error " + refused);
+        CHECK(shown(store.pop()) == "after");
+        ::alarm(0);
+        CHECK(dir.names() == std::set<std::string>{"00000000000000000001.rec"});
+    }
+}
+
+TEST_CASE("a symlink to a record-sized regular file is read through") {
+    ScratchDir dir;
+    dir.write("elsewhere", "linked");
+    std::filesystem::create_symlink(dir / "elsewhere", dir / "00000000000000000000.rec");
+    FileStore store = open(dir);
+    CHECK(shown(store.pop()) == "linked");
+    CHECK(dir.names() == std::set<std::string>{"elsewhere"});
+}
+
+TEST_CASE("a record larger than the store reads back is refused before anything is written") {
+    ScratchDir dir;
+    FileStore store = open(dir);
+    // Untouched anonymous pages: the span is as long as needed and costs no memory.
+    const std::size_t size = FileStore::max_record_bytes + 1;
+    void* pages = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    REQUIRE(pages != MAP_FAILED);
+    auto refused = store.append({static_cast<const std::uint8_t*>(pages), size});
+    ::munmap(pages, size);
+    REQUIRE_FALSE(refused);
+    CHECK(refused.error().display() == "io error: " + std::make_error_code(std::errc::file_too_large).message());
+    CHECK(store.len() == 0);
+    CHECK(store.next_number() == 0);
+    CHECK(dir.names().empty());
 }
 
 TEST_CASE("two names for one record number index it once") {

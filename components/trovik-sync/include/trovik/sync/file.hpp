@@ -38,6 +38,13 @@ public:
     // absent.
     static std::expected<FileStore, core::Error> open(const std::filesystem::path& directory);
 
+    // The largest record the store writes or reads back: 1 GiB. A record's file
+    // is exactly its bytes, so the layout itself sets no bound; this one is far
+    // above what any link here carries (the largest, an MQTT packet, stays under
+    // 256 MiB) and keeps a stray file under a record's name from exhausting memory
+    // when it is read whole.
+    static constexpr std::size_t max_record_bytes = std::size_t{1} << 30;
+
     // One index per open directory: two copies would hand out the same numbers.
     FileStore(FileStore&&) noexcept = default;
     FileStore& operator=(FileStore&&) noexcept = default;
@@ -52,9 +59,14 @@ public:
     std::filesystem::path record_path(std::uint64_t number) const;
 
     // Fails with "io error: store is at capacity" when full, and with an io
-    // error when a file operation fails or every record number has been used;
-    // a failed append leaves the store as it was.
+    // error when a file operation fails, every record number has been used or
+    // the record is larger than `max_record_bytes`; a failed append leaves the
+    // store as it was.
     core::Status append(std::span<const std::uint8_t> record);
+    // A record's name that holds anything but a regular file of at most
+    // `max_record_bytes` (a FIFO, a device, a directory, a symlink to one of
+    // those, an oversize file) is refused with an io error, as an unreadable
+    // record is, without blocking or reading it.
     Fetched peek() const;
     // The oldest number leaves the index first, so a record whose file cannot
     // be read or deleted is not offered again by this open store.
