@@ -34,6 +34,7 @@ std::string_view to_text(PyObject* o);
 // or a sequence of integers 0..255. Never a `str`.
 class ByteArg {
 public:
+    ByteArg() = default;  // no bytes
     explicit ByteArg(PyObject* o);
     std::span<const std::uint8_t> view() const { return view_; }
     std::vector<std::uint8_t> take() && {

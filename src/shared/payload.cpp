@@ -20,11 +20,12 @@ Caster<Payload>::Caster(PyObject* o) {
     if (PyUnicode_Check(o)) {
         std::string_view text = to_text(o);
         v.view_ = std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        v.text_ = true;
         return;
     }
     try {
-        v.converted_.emplace(o);
-        v.view_ = v.converted_->view();
+        v.bytes_ = ByteArg(o);
+        v.view_ = v.bytes_.view();
         return;
     } catch (const PendingError&) {
     }

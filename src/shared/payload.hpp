@@ -2,7 +2,6 @@
 // The payload argument most messaging calls take: text (its UTF-8 bytes) or a
 // byte string.
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -18,13 +17,14 @@ public:
     // The bytes, owned: handed over when converting made a copy anyway, else
     // copied once. For a payload that outlives the call.
     std::vector<std::uint8_t> take() && {
-        if (converted_) return std::move(*converted_).take();
-        return {view_.begin(), view_.end()};
+        if (text_) return {view_.begin(), view_.end()};
+        return std::move(bytes_).take();
     }
 
 private:
     friend struct Caster<Payload>;
-    std::optional<ByteArg> converted_;
+    ByteArg bytes_;  // a byte-string argument, borrowed or converted
+    bool text_ = false;
     std::span<const std::uint8_t> view_;
 };
 

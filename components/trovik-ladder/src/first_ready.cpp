@@ -114,9 +114,7 @@ asio::awaitable<void> run(std::shared_ptr<Race> race) {
         race->receives.clear();
         race->release();
     };
-    // Built apart from the co_await: g++ 12 destroys a closure, or any
-    // by-value argument of a coroutine, built inside a co_await expression
-    // twice.
+    // Named before it is awaited (CONTRIBUTING.md, "g++ 12 and coroutines").
     auto all_finished =
         asio::async_initiate<const asio::use_awaitable_t<>&, void()>(std::move(launch), asio::use_awaitable);
     co_await std::move(all_finished);
@@ -140,7 +138,7 @@ asio::awaitable<FirstReady::Ready> FirstReady::wait() {
     auto race = std::make_shared<Race>(n);
     race->receives.reserve(n);
     for (std::size_t rung : turn) race->receives.push_back(rungs_[rung].link->recv());
-    auto racing = run(race);  // apart from the co_await, for g++ 12 as above
+    auto racing = run(race);  // named before it is awaited, as above
     co_await std::move(racing);
 
     // Every receive has finished. A cancellation that came after the last of

@@ -55,8 +55,8 @@ asio::awaitable<R> on_blocking_pool(std::move_only_function<R()>& work) {
 // Runs one store operation under the store's lock: in place for the memory
 // store, on the blocking pool for the file store. `op` is called with the
 // store (either kind) and names its result type. The operations below call it
-// from plain functions, never inside a co_await expression: g++ 12 can
-// destroy a closure built there twice.
+// from plain functions, never inside a co_await expression (CONTRIBUTING.md,
+// "g++ 12 and coroutines").
 template <class Op>
 auto locked(std::shared_ptr<detail::SharedState> state, Op op) -> asio::awaitable<std::invoke_result_t<Op&, FileStore&>> {
     using R = std::invoke_result_t<Op&, FileStore&>;
