@@ -319,3 +319,27 @@ def test_two_loops_on_two_threads_sharing_one_object_each_get_their_own_futures(
         t.join(30)
     for ident, completions in seen.values():
         assert completions == [ident] * 20
+
+
+class NoReaderLoop(asyncio.SelectorEventLoop):
+    """A loop that cannot watch a file descriptor, as some loops cannot."""
+
+    def add_reader(self, fd, callback, *args):
+        raise NotImplementedError
+
+
+def test_a_loop_that_cannot_watch_descriptors_still_gets_its_outcomes(tmp_path):
+    async def main():
+        store = native.Store.file(str(tmp_path))
+        await asyncio.wait_for(store.append(b"through the fallback"), 10)
+        bus = native.EventBus()
+        waiting = asyncio.ensure_future(bus.next_event())
+        await asyncio.sleep(0)
+        threading.Thread(target=bus.publisher().publish, args=(b"from another thread",)).start()
+        return await asyncio.wait_for(waiting, 10), await store.pop()
+
+    loop = NoReaderLoop()
+    try:
+        assert loop.run_until_complete(main()) == (b"from another thread", b"through the fallback")
+    finally:
+        loop.close()

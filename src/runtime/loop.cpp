@@ -98,12 +98,15 @@ PyMethodDef wake_def{"_trovik_wake", &wake_loop, METH_NOARGS, nullptr};
 // the interpreter's own thread, so it stops safely when the interpreter does.
 const char* const kFallbackWaker = R"(
 def start(fd, loop, wake, closed):
-    import os, threading
+    import os, select, threading
     def run():
         while True:
             try:
+                select.select([fd], [], [])
                 os.read(fd, 8)
-            except OSError:
+            except BlockingIOError:
+                continue
+            except (OSError, ValueError):
                 return
             try:
                 loop.call_soon_threadsafe(wake)
@@ -147,6 +150,18 @@ void watch(PyObject* loop, LoopScheduler* scheduler, int fd) {
     Ref closed_fn = make_callable(&loop_closed_def, nullptr);
     Ref started(check(PyObject_CallFunctionObjArgs(start, fd_object.get(), loop, wake_fn.get(), closed_fn.get(),
                                                    nullptr)));
+}
+
+// The remote list holds the newest first: this gives posting order.
+detail::LoopOp* oldest_first(detail::LoopOp* newest) noexcept {
+    detail::LoopOp* ordered = nullptr;
+    while (newest) {
+        detail::LoopOp* next = newest->next;
+        newest->next = ordered;
+        ordered = newest;
+        newest = next;
+    }
+    return ordered;
 }
 
 }  // namespace
@@ -222,16 +237,8 @@ bool LoopScheduler::take_remote() noexcept {
         remote_.store(closed_marker, std::memory_order_release);
         return false;
     }
-    // Newest first: reverse into posting order, then append.
-    detail::LoopOp* ordered = nullptr;
     detail::LoopOp* last = head;
-    while (head) {
-        detail::LoopOp* next = head->next;
-        head->next = ordered;
-        ordered = head;
-        head = next;
-    }
-    (local_tail_ ? local_tail_->next : local_head_) = ordered;
+    (local_tail_ ? local_tail_->next : local_head_) = oldest_first(head);
     local_tail_ = last;
     return true;
 }
@@ -278,14 +285,7 @@ void LoopScheduler::untrack(std::uint64_t id) noexcept {
 
 void LoopScheduler::close() noexcept {
     if (closed_.exchange(true, std::memory_order_acq_rel)) return;
-    detail::LoopOp* head = remote_.exchange(closed_marker, std::memory_order_acq_rel);
-    detail::LoopOp* ordered = nullptr;
-    while (head) {
-        detail::LoopOp* next = head->next;
-        head->next = ordered;
-        ordered = head;
-        head = next;
-    }
+    detail::LoopOp* ordered = oldest_first(remote_.exchange(closed_marker, std::memory_order_acq_rel));
     // What was queued locally came first, then what arrived from elsewhere.
     for (detail::LoopOp* op = local_head_; op;) {
         detail::LoopOp* next = op->next;
