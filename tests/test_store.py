@@ -221,7 +221,8 @@ UNREADABLE_CHILD = r"""
 import asyncio, json, os, resource, sys
 import trovik._native as native
 
-resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))
+if "asan" not in os.environ.get("LD_PRELOAD", ""):  # AddressSanitizer maps far more than it uses
+    resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))
 
 async def outcome(awaitable):
     try:
