@@ -68,6 +68,7 @@ TEST_CASE("pushes wait while the queue is full, and get room in the order they a
 
 TEST_CASE("a capacity of 0 holds one value") {
     auto q = make(0);
+    CHECK(q.rx->capacity() == 1);
     CHECK(run(push(q.tx, 1)));
     auto second = start(push(q.tx, 2));
     CHECK(still_waiting(second));

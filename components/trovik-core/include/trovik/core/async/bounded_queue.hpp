@@ -333,6 +333,9 @@ public:
     // The next value without waiting; empty when none is queued.
     std::optional<T> try_pop() const { return state_->try_pop(); }
 
+    // The most values the queue holds at once.
+    std::size_t capacity() const noexcept { return state_->capacity; }
+
     // Waits for the next value. Completion signature:
     // void(std::error_code, std::optional<T>): the value, or an empty optional
     // once the queue has ended and is drained; operation_aborted when

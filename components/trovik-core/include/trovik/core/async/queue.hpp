@@ -178,8 +178,11 @@ class QueueReceiver;
 template <class T>
 class QueueCloser {
 public:
-    // Ends the queue for every handle, as QueueSender::close does.
-    void close() const { state_->close(); }
+    // Ends the queue for every handle, as QueueSender::close does; nothing
+    // for a moved-from closer.
+    void close() const {
+        if (state_) state_->close();
+    }
 
 private:
     friend class QueueReceiver<T>;
@@ -193,8 +196,8 @@ class QueueReturner {
 public:
     // Puts `value` ahead of everything queued (or hands it to the oldest
     // wait), also after the queue has ended; false, and the value dropped,
-    // once the receiving end is gone.
-    bool give_back(T value) const { return state_->give_back(std::move(value)); }
+    // once the receiving end is gone (or this returner was moved from).
+    bool give_back(T value) const { return state_ && state_->give_back(std::move(value)); }
 
 private:
     friend class QueueReceiver<T>;
@@ -203,7 +206,7 @@ private:
 };
 
 // A producing handle. Copies share the queue; dropping the last one closes it.
-// A moved-from handle may only be destroyed or assigned to.
+// A moved-from handle is empty: it may only be tested, destroyed or assigned to.
 template <class T>
 class QueueSender {
 public:
@@ -214,6 +217,9 @@ public:
         return *this;
     }
     ~QueueSender() { detach(); }
+
+    // False for an empty (moved-from) handle.
+    explicit operator bool() const noexcept { return state_ != nullptr; }
 
     // Queues `value`; false (and the value dropped) when the queue has ended.
     bool push(T value) const { return state_->push(std::move(value)); }
