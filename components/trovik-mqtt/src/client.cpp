@@ -20,6 +20,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include "trovik/core/async/oneshot.hpp"
+
 namespace trovik::mqtt::client {
 
 namespace {
@@ -130,10 +132,11 @@ using Resolution = std::expected<Endpoints, std::error_code>;
 // Resolves in a task of its own: the system resolver cannot be interrupted,
 // and the connection time limit must not wait for it.
 asio::awaitable<Resolution> resolve(const asio::any_io_executor& executor, std::string host, std::uint16_t port) {
-    auto [sender, receiver] = detail::OneShot<Resolution>::make();
+    auto [sender, receiver] = core::async::make_oneshot<Resolution>();
     asio::co_spawn(
         executor,
-        [](std::string host, std::string service, detail::OneShot<Resolution>::Sender sender) -> asio::awaitable<void> {
+        [](std::string host, std::string service,
+           core::async::OneShotSender<Resolution> sender) -> asio::awaitable<void> {
             tcp::resolver resolver(co_await asio::this_coro::executor);
             auto [ec, results] = co_await resolver.async_resolve(host, service, use_tuple);
             if (ec) {
@@ -145,7 +148,7 @@ asio::awaitable<Resolution> resolve(const asio::any_io_executor& executor, std::
             }
         }(std::move(host), std::to_string(port), std::move(sender)),
         asio::detached);
-    auto answer = co_await receiver.receive();
+    auto answer = co_await receiver.async_wait();
     if (!answer) co_return std::unexpected(make_error_code(asio::error::operation_aborted));
     co_return std::move(*answer);
 }
@@ -153,7 +156,7 @@ asio::awaitable<Resolution> resolve(const asio::any_io_executor& executor, std::
 // One connection: everything the event loop keeps while it serves it.
 class Session {
 public:
-    Session(asio::any_io_executor executor, const Options& options, RequestQueue::Receiver& requests,
+    Session(asio::any_io_executor executor, const Options& options, RequestReceiver& requests,
             EventLoop::Sink& sink)
         : executor_(executor),
           options_(options),
@@ -400,7 +403,7 @@ private:
             // While a write is stuck, what waits behind it stays in the
             // bounded request queue instead of piling up here.
             while (writing_ && !outbox_.empty()) co_await flushed_.wait();
-            auto request = co_await requests_.receive();
+            auto request = co_await requests_.async_pop();
             if (!request) co_return ConnectionError::requests_done();
 
             if (auto* publish = std::get_if<PublishRequest>(&*request)) {
@@ -472,7 +475,7 @@ private:
 
     asio::any_io_executor executor_;
     const Options& options_;
-    RequestQueue::Receiver& requests_;
+    RequestReceiver& requests_;
     EventLoop::Sink& sink_;
     std::optional<Stream> stream_;
 
@@ -521,10 +524,10 @@ std::string ConnectionError::description() const {
 
 struct EventLoop::Parts {
     Options options;
-    RequestQueue::Receiver requests;
+    RequestReceiver requests;
 };
 
-EventLoop::EventLoop(Options options, RequestQueue::Receiver requests)
+EventLoop::EventLoop(Options options, RequestReceiver requests)
     : parts_(std::make_unique<Parts>(Parts{std::move(options), std::move(requests)})) {}
 EventLoop::EventLoop(EventLoop&&) noexcept = default;
 EventLoop& EventLoop::operator=(EventLoop&&) noexcept = default;
@@ -537,7 +540,7 @@ asio::awaitable<std::optional<ConnectionError>> EventLoop::run(Sink sink) {
 }
 
 std::pair<Handle, EventLoop> make_client(Options options, std::size_t capacity) {
-    auto [sender, receiver] = RequestQueue::make(capacity);
+    auto [sender, receiver] = core::async::make_bounded_queue<Request>(capacity);
     return {Handle(std::move(sender)), EventLoop(std::move(options), std::move(receiver))};
 }
 

@@ -21,9 +21,9 @@
 
 #include <asio/awaitable.hpp>
 
+#include "trovik/core/async/bounded_queue.hpp"
 #include "trovik/core/message.hpp"
 #include "trovik/mqtt/codec.hpp"
-#include "trovik/mqtt/detail/sync.hpp"
 #include "trovik/mqtt/qos.hpp"
 
 namespace asio::ssl {
@@ -107,29 +107,31 @@ struct Outgoing {
 };
 using Event = std::variant<Incoming, Outgoing>;
 
-using RequestQueue = detail::RequestQueue<Request>;
+using RequestSender = core::async::BoundedSender<Request>;
+using RequestReceiver = core::async::BoundedReceiver<Request>;
 
 // Queues requests for the event loop. Copies share the queue; when every
 // handle is gone the event loop ends with "Requests done". Each call waits
 // while the queue is full and gives false once the event loop is gone; a
-// call cancelled while it waits queues nothing.
+// call cancelled before it completed queues nothing. The request is moved
+// all the way into the queue.
 class Handle {
 public:
-    explicit Handle(RequestQueue::Sender sender) : sender_(std::move(sender)) {}
+    explicit Handle(RequestSender sender) : sender_(std::move(sender)) {}
 
-    asio::awaitable<bool> publish(PublishRequest request) { return sender_.send(Request(std::move(request))); }
-    asio::awaitable<bool> subscribe(SubscribeRequest request) { return sender_.send(Request(std::move(request))); }
-    asio::awaitable<bool> disconnect() { return sender_.send(Request(DisconnectRequest{})); }
+    asio::awaitable<bool> publish(PublishRequest request) { return sender_.async_push(Request(std::move(request))); }
+    asio::awaitable<bool> subscribe(SubscribeRequest request) { return sender_.async_push(Request(std::move(request))); }
+    asio::awaitable<bool> disconnect() { return sender_.async_push(Request(DisconnectRequest{})); }
 
 private:
-    RequestQueue::Sender sender_;
+    RequestSender sender_;
 };
 
 class EventLoop {
 public:
     using Sink = std::function<void(Event&&)>;
 
-    EventLoop(Options options, RequestQueue::Receiver requests);
+    EventLoop(Options options, RequestReceiver requests);
     EventLoop(EventLoop&&) noexcept;
     EventLoop& operator=(EventLoop&&) noexcept;
     ~EventLoop();
