@@ -273,8 +273,7 @@ Result<client::Handle> MqttTransport::live() const {
     return *client_;
 }
 
-asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string_view topic,
-                                                                    std::span<const std::uint8_t> payload,
+asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string topic, core::Bytes payload,
                                                                     std::optional<QoS> qos, bool retain) {
     auto client = live();
     if (!client) co_return std::unexpected(client.error());
@@ -304,11 +303,19 @@ asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string_v
 
     // Built apart from the co_await: g++ 12 mis-copies aggregate temporaries
     // that live inside a co_await expression.
-    client::PublishRequest request{std::string(topic), level, retain, core::Bytes(payload.begin(), payload.end())};
+    client::PublishRequest request{std::move(topic), level, retain, std::move(payload)};
     const bool queued = co_await client->publish(std::move(request));
     if (!queued) co_return std::unexpected(map_client_error());
     pending.requested = nullptr;
     co_return std::move(delivery);
+}
+
+asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string_view topic,
+                                                                    std::span<const std::uint8_t> payload,
+                                                                    std::optional<QoS> qos, bool retain) {
+    std::string owned_topic(topic);
+    core::Bytes owned_payload(payload.begin(), payload.end());
+    co_return co_await publish(std::move(owned_topic), std::move(owned_payload), qos, retain);
 }
 
 asio::awaitable<Result<void>> MqttTransport::send(std::string_view topic, std::span<const std::uint8_t> payload) {

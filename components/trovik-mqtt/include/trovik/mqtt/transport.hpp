@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include <asio/any_io_executor.hpp>
@@ -77,12 +78,19 @@ public:
 
     // Checks the topic and the packet size, then queues the publish (waiting
     // while the request queue is full). The Delivery says when it is done.
-    // `topic` and `payload` are borrowed while the call is pending. A publish
-    // cancelled before it was queued queues nothing.
+    // The topic and payload move into the request and from there into the
+    // packet, so encoding it is their only copy. A publish cancelled before
+    // it was queued queues nothing.
+    asio::awaitable<Result<delivery::Delivery>> publish(std::string topic, core::Bytes payload,
+                                                        std::optional<QoS> qos, bool retain);
+
+    // As above with borrowed input, copied once; `topic` and `payload` are
+    // borrowed while the call is pending.
     asio::awaitable<Result<delivery::Delivery>> publish(std::string_view topic, std::span<const std::uint8_t> payload,
                                                         std::optional<QoS> qos, bool retain);
 
-    // publish at the config's QoS, not retained, without waiting for the delivery.
+    // publish at the config's QoS, not retained, without waiting for the
+    // delivery. Borrows as the publish above does.
     asio::awaitable<Result<void>> send(std::string_view topic, std::span<const std::uint8_t> payload);
 
     // Queues a SUBSCRIBE of the filter at the config's QoS; the SUBACK is not
