@@ -153,14 +153,14 @@ asio::awaitable<void> client_connect(std::shared_ptr<Connection> c, LockTurn tur
 asio::awaitable<void> client_publish(std::shared_ptr<Connection> c, LockTurn turn, std::string topic,
                                      core::Bytes payload, std::optional<QoS> qos, bool retain) {
     auto guard = co_await turn.wait();
-    auto delivery = co_await c->transport.publish(topic, payload, qos, retain);
+    auto delivery = co_await c->transport.publish(std::move(topic), std::move(payload), qos, retain);
     if (!delivery) throw TaskFailure::trovik(delivery.error());
 }
 
 asio::awaitable<void> client_publish_confirmed(std::shared_ptr<Connection> c, LockTurn turn, std::string topic,
                                                core::Bytes payload, std::optional<QoS> qos, bool retain) {
     auto guard = co_await turn.wait();
-    auto delivery = co_await c->transport.publish(topic, payload, qos, retain);
+    auto delivery = co_await c->transport.publish(std::move(topic), std::move(payload), qos, retain);
     if (!delivery) throw TaskFailure::trovik(delivery.error());
     // Other calls go on while the broker has yet to answer.
     guard.unlock();
