@@ -81,6 +81,29 @@ TEST_CASE("messages pass through mosquitto at each QoS, confirmed when the broke
     });
 }
 
+TEST_CASE("a burst of publishes passes through mosquitto whole and in order") {
+    Mosquitto broker({});
+    run_async([&](asio::any_io_executor ex) -> asio::awaitable<void> {
+        auto receiver = co_await connected(config("receiver", broker.port()), ex);
+        auto sender = co_await connected(config("sender", broker.port()).qos(QoS::AtMostOnce), ex);
+        co_await subscribe(*receiver, "burst/#");
+
+        constexpr int count = 500;
+        for (int i = 0; i < count; ++i) {
+            const std::string topic = "burst/" + std::to_string(i % 7);
+            auto payload = bytes(std::to_string(i));
+            REQUIRE(co_await sender->publish(topic, std::move(payload), std::nullopt, false));
+        }
+        // A confirmed QoS 1 publish behind the burst: the broker had them all by its PUBACK.
+        CHECK(display(co_await publish_confirmed(*sender, "burst/end", "end", QoS::AtLeastOnce)) == "ok");
+        for (int i = 0; i < count; ++i) {
+            const auto got = co_await receive(*receiver);
+            REQUIRE(got == message("burst/" + std::to_string(i % 7), std::to_string(i)));
+        }
+        CHECK(co_await receive(*receiver) == message("burst/end", "end"));
+    });
+}
+
 TEST_CASE("a retained message reaches later subscribers until an empty one clears it") {
     Mosquitto broker({});
     run_async([&](asio::any_io_executor ex) -> asio::awaitable<void> {

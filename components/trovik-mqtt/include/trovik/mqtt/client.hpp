@@ -4,7 +4,8 @@
 //
 // The event loop connects (name resolution, TCP, TLS, CONNECT and CONNACK
 // within one time limit), then serves the connection: it writes requests in
-// the order they were queued, gives QoS 1 and 2 publishes packet ids unique
+// the order they were queued, everything queued at once in one write, gives
+// QoS 1 and 2 publishes packet ids unique
 // while they are in flight, holds requests back while the in-flight cap is
 // reached, sends PINGREQ on the keep-alive schedule, answers PUBREC with
 // PUBREL and acknowledges incoming QoS 1 and 2 publishes. It reports each
