@@ -128,6 +128,24 @@ struct MqttClient {
     ReceivingLine receiving;
 };
 
+// Queues a publish, handing the topic and payload over to the connection;
+// `confirmed` also waits for the broker's acknowledgement, letting other calls
+// go on meanwhile.
+PyObject* publish(const MqttClient& self, std::string topic, Payload payload, const std::optional<std::string>& qos,
+                  bool retain, bool confirmed) {
+    std::optional<QoS> level = qos_of(qos);
+    return self.connection.call(
+        [topic = std::move(topic), payload = std::move(payload).take(), level, retain,
+         confirmed](ConnectionSlot::Held& held) mutable -> asio::awaitable<void> {
+            auto delivery =
+                value_or_fail(co_await held->transport.publish(std::move(topic), std::move(payload), level, retain));
+            if (!confirmed) co_return;
+            held.unlock();
+            value_or_fail(co_await delivery.confirmed());
+        },
+        none);
+}
+
 // Copies, so that the message is still whole if the future turns out to be
 // cancelled before it receives it.
 PyObject* message_of_taken(std::optional<Inbox::Taken>& taken) {
@@ -181,13 +199,7 @@ Class<MqttClient> mqtt_client_class{"MqttClient", "An MQTT client transport back
           "retained message clears the one it holds.",
           {"topic", "payload", kw_only, arg("qos").none(), arg("retain").def(false)},
           [](const MqttClient& self, std::string topic, Payload payload, std::optional<std::string> qos, bool retain) {
-              auto level = qos_of(qos);
-              return self.connection.call(
-                  [topic = std::move(topic), payload = std::move(payload).take(), level,
-                   retain](ConnectionSlot::Held& held) mutable -> asio::awaitable<void> {
-                      value_or_fail(co_await held->transport.publish(topic, payload, level, retain));
-                  },
-                  none);
+              return publish(self, std::move(topic), std::move(payload), qos, retain, false);
           });
     c.def("publish_confirmed",
           "Publishes a payload to a topic and returns once the broker acknowledges it: its\n`PUBACK` at "
@@ -196,16 +208,7 @@ Class<MqttClient> mqtt_client_class{"MqttClient", "An MQTT client transport back
           "when the message may or may not have\narrived.",
           {"topic", "payload", kw_only, arg("qos").none(), arg("retain").def(false)},
           [](const MqttClient& self, std::string topic, Payload payload, std::optional<std::string> qos, bool retain) {
-              auto level = qos_of(qos);
-              return self.connection.call(
-                  [topic = std::move(topic), payload = std::move(payload).take(), level,
-                   retain](ConnectionSlot::Held& held) mutable -> asio::awaitable<void> {
-                      auto delivery = value_or_fail(co_await held->transport.publish(topic, payload, level, retain));
-                      // Other calls go on while the broker has yet to answer.
-                      held.unlock();
-                      value_or_fail(co_await delivery.confirmed());
-                  },
-                  none);
+              return publish(self, std::move(topic), std::move(payload), qos, retain, true);
           });
     c.def("subscribe", "Subscribes to a topic filter.", {"topic"}, [](const MqttClient& self, std::string topic) {
         return self.connection.call(

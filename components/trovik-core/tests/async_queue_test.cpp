@@ -185,6 +185,44 @@ TEST_CASE("many producers and consumers with random aborts: nothing lost, nothin
     for (int i = 0; i < producers * per_producer; ++i) REQUIRE(taken[i] == i);
 }
 
+TEST_CASE("a closer ends the queue without holding either end") {
+    auto [tx, rx_] = make_queue<int>();
+    auto rx = shared(std::move(rx_));
+    auto closer = rx->closer();
+    CHECK(tx.push(1));
+    auto pending = start(drain(rx));
+    closer.close();
+    CHECK_FALSE(tx.push(2));
+    CHECK(finish(pending) == std::vector<int>{1});
+}
+
+TEST_CASE("a value given back goes ahead of the rest, also after the end, until the receiver is gone") {
+    auto [tx, rx] = make_queue<int>();
+    auto returner = rx.returner();
+    CHECK(tx.push(1));
+    CHECK(tx.push(2));
+    CHECK(rx.try_pop() == 1);
+    CHECK(returner.give_back(1));
+    { auto gone = std::move(tx); }  // the end: what was taken is still owed
+    CHECK(rx.try_pop() == 1);
+    CHECK(returner.give_back(1));
+    CHECK(rx.try_pop() == 1);
+    CHECK(rx.try_pop() == 2);
+    CHECK(rx.try_pop() == std::nullopt);
+    { auto gone = std::move(rx); }
+    CHECK_FALSE(returner.give_back(3));
+}
+
+TEST_CASE("a value given back wakes a waiting pop") {
+    auto [tx, rx_] = make_queue<int>();
+    auto rx = shared(std::move(rx_));
+    auto returner = rx->returner();
+    auto waiting = start(pop(rx));
+    CHECK(waiting.wait_for(std::chrono::milliseconds(30)) == std::future_status::timeout);
+    CHECK(returner.give_back(5));
+    CHECK(finish(waiting) == 5);
+}
+
 TEST_CASE("a one-shot delivers its value once, whichever side comes first") {
     {
         auto [tx, rx] = make_oneshot<std::string>();

@@ -6,10 +6,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include <asio/experimental/as_tuple.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/connect.hpp>
 #include <asio/detached.hpp>
+#include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/awaitable_operators.hpp>
 #include <asio/ip/address.hpp>
 #include <asio/ip/tcp.hpp>
@@ -19,6 +19,8 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+
+#include "trovik/core/async/oneshot.hpp"
 
 namespace trovik::mqtt::client {
 
@@ -36,6 +38,10 @@ constexpr std::size_t max_control_body = 1024;
 // How long a closing connection waits for the broker to close its side after
 // the DISCONNECT, so that nothing unread makes the close a reset.
 constexpr std::chrono::milliseconds disconnect_linger{250};
+
+// A write buffer that grew past this for a large burst is let go after it, so
+// one burst does not pin its size for the life of the connection.
+constexpr std::size_t write_buffer_kept = 256 * 1024;
 
 const char* refusal_name(std::uint8_t code) {
     switch (code) {
@@ -94,9 +100,9 @@ public:
         co_return co_await tcp_->async_read_some(buffer, use_tuple);
     }
 
-    asio::awaitable<std::tuple<std::error_code, std::size_t>> write(std::vector<asio::const_buffer> buffers) {
-        if (tls_) co_return co_await asio::async_write(*tls_, buffers, use_tuple);
-        co_return co_await asio::async_write(*tcp_, buffers, use_tuple);
+    asio::awaitable<std::tuple<std::error_code, std::size_t>> write(asio::const_buffer bytes) {
+        if (tls_) co_return co_await asio::async_write(*tls_, bytes, use_tuple);
+        co_return co_await asio::async_write(*tcp_, bytes, use_tuple);
     }
 
     void shutdown_send() {
@@ -130,10 +136,11 @@ using Resolution = std::expected<Endpoints, std::error_code>;
 // Resolves in a task of its own: the system resolver cannot be interrupted,
 // and the connection time limit must not wait for it.
 asio::awaitable<Resolution> resolve(const asio::any_io_executor& executor, std::string host, std::uint16_t port) {
-    auto [sender, receiver] = detail::OneShot<Resolution>::make();
+    auto [sender, receiver] = core::async::make_oneshot<Resolution>();
     asio::co_spawn(
         executor,
-        [](std::string host, std::string service, detail::OneShot<Resolution>::Sender sender) -> asio::awaitable<void> {
+        [](std::string host, std::string service,
+           core::async::OneShotSender<Resolution> sender) -> asio::awaitable<void> {
             tcp::resolver resolver(co_await asio::this_coro::executor);
             auto [ec, results] = co_await resolver.async_resolve(host, service, use_tuple);
             if (ec) {
@@ -145,7 +152,7 @@ asio::awaitable<Resolution> resolve(const asio::any_io_executor& executor, std::
             }
         }(std::move(host), std::to_string(port), std::move(sender)),
         asio::detached);
-    auto answer = co_await receiver.receive();
+    auto answer = co_await receiver.async_wait();
     if (!answer) co_return std::unexpected(make_error_code(asio::error::operation_aborted));
     co_return std::move(*answer);
 }
@@ -153,7 +160,7 @@ asio::awaitable<Resolution> resolve(const asio::any_io_executor& executor, std::
 // One connection: everything the event loop keeps while it serves it.
 class Session {
 public:
-    Session(asio::any_io_executor executor, const Options& options, RequestQueue::Receiver& requests,
+    Session(asio::any_io_executor executor, const Options& options, RequestReceiver& requests,
             EventLoop::Sink& sink)
         : executor_(executor),
           options_(options),
@@ -209,8 +216,7 @@ private:
         connect.will = options_.will;
         connect.login = options_.login;
         const auto bytes = codec::encode(connect);
-        std::vector<asio::const_buffer> buffers(1, asio::buffer(bytes));
-        auto [write_error, written] = co_await stream_->write(std::move(buffers));
+        auto [write_error, written] = co_await stream_->write(asio::buffer(bytes));
         if (write_error) co_return std::unexpected(exchange_failure(write_error));
         last_write_ = Clock::now();
 
@@ -348,23 +354,27 @@ private:
 
     // --- Writing ------------------------------------------------------------
 
+    // Appends the packet to what the next write sends.
     void queue_write(const codec::Packet& packet) {
-        codec::encode(packet, outbox_.emplace_back());
+        codec::encode(packet, outbox_);
         write_wanted_.notify();
     }
 
+    // Writes whatever has been encoded since the last write, all in one
+    // buffer, so a burst of packets costs one write, not one each.
     asio::awaitable<ConnectionError> write_loop() {
         for (;;) {
             while (outbox_.empty()) co_await write_wanted_.wait();
-            std::vector<codec::Bytes> batch;
-            batch.swap(outbox_);
-            std::vector<asio::const_buffer> buffers;
-            buffers.reserve(batch.size());
-            for (const auto& bytes : batch) buffers.push_back(asio::buffer(bytes));
+            sending_.swap(outbox_);
             writing_ = true;
             asio::steady_timer limit(executor_, options_.flush_timeout);
-            auto outcome = co_await (stream_->write(std::move(buffers)) || limit.async_wait(asio::use_awaitable));
+            auto outcome =
+                co_await (stream_->write(asio::buffer(sending_)) || limit.async_wait(asio::use_awaitable));
             writing_ = false;
+            if (sending_.capacity() > write_buffer_kept)
+                codec::Bytes().swap(sending_);
+            else
+                sending_.clear();
             if (outcome.index() == 1) co_return ConnectionError::flush_timeout();
             if (auto [ec, count] = std::get<0>(outcome); ec) {
                 if (is_peer_close(ec)) co_return ConnectionError::state("the broker closed the connection");
@@ -394,55 +404,79 @@ private:
         slots_freed_.notify();
     }
 
+    // Takes requests in the order they were queued. Each time it wakes, it
+    // takes what is queued, as far as the in-flight cap lets it, and encodes
+    // it all for the same write. It takes at most a queue's worth per wake:
+    // senders on other threads can refill the queue as fast as it is
+    // emptied, and the bound keeps the write buffer, like the queue, bounded.
     asio::awaitable<std::optional<ConnectionError>> request_loop() {
         for (;;) {
             while (in_flight_ >= options_.max_inflight) co_await slots_freed_.wait();
             // While a write is stuck, what waits behind it stays in the
             // bounded request queue instead of piling up here.
             while (writing_ && !outbox_.empty()) co_await flushed_.wait();
-            auto request = co_await requests_.receive();
+            auto request = co_await requests_.async_pop();
             if (!request) co_return ConnectionError::requests_done();
-
-            if (auto* publish = std::get_if<PublishRequest>(&*request)) {
-                const std::size_t size =
-                    codec::publish_packet_size(publish->topic.size(), publish->payload.size(), publish->qos);
-                if (size > options_.max_outgoing_packet_size) {
-                    co_return ConnectionError::state("a " + std::to_string(size) +
-                                                     "-byte PUBLISH is over this connection's " +
-                                                     std::to_string(options_.max_outgoing_packet_size) +
-                                                     "-byte limit");
-                }
-                codec::Publish packet{std::move(publish->topic), std::move(publish->payload), publish->qos,
-                                      publish->retain, false, 0};
-                if (packet.qos != QoS::AtMostOnce) {
-                    auto id = allocate_id();
-                    if (!id) co_return ConnectionError::state("every packet id is in use");
-                    packet.pkid = *id;
-                    outgoing_[*id] = packet.qos == QoS::AtLeastOnce ? Stage::AwaitPubAck : Stage::AwaitPubRec;
-                    ++in_flight_;
-                }
-                queue_write(packet);
-                sink_(Outgoing{codec::PacketType::Publish, packet.pkid});
-            } else if (auto* subscribe = std::get_if<SubscribeRequest>(&*request)) {
-                auto id = allocate_id();
-                if (!id) co_return ConnectionError::state("every packet id is in use");
-                subscriptions_.emplace(*id, true);
-                queue_write(codec::Subscribe{*id, {{std::move(subscribe->filter), subscribe->qos}}});
-                sink_(Outgoing{codec::PacketType::Subscribe, *id});
-            } else {
-                disconnect_queued_ = true;
-                queue_write(codec::Disconnect{});
-                while (!outbox_.empty() || writing_) co_await flushed_.wait();
-                sink_(Outgoing{codec::PacketType::Disconnect, 0});
-                disconnecting_ = true;
-                stream_->shutdown_send();
-                if (!peer_closed_) {
-                    asio::steady_timer linger(executor_, disconnect_linger);
-                    co_await (peer_closed_signal_.wait() || linger.async_wait(use_tuple));
-                }
-                co_return std::nullopt;
+            for (std::size_t taken = 1;; ++taken) {
+                if (std::holds_alternative<DisconnectRequest>(*request)) co_return co_await close_politely();
+                if (auto failure = encode_request(std::move(*request))) co_return failure;
+                if (in_flight_ >= options_.max_inflight || taken == requests_.capacity()) break;
+                request = requests_.try_pop();
+                if (!request) break;
             }
         }
+    }
+
+    // Encodes one publish or subscribe request, or gives the failure that
+    // ends the connection.
+    std::optional<ConnectionError> encode_request(Request&& request) {
+        if (auto* publish = std::get_if<PublishRequest>(&request)) {
+            const std::size_t size =
+                codec::publish_packet_size(publish->topic.size(), publish->payload.size(), publish->qos);
+            if (size > options_.max_outgoing_packet_size) {
+                return ConnectionError::state("a " + std::to_string(size) + "-byte PUBLISH is over this connection's " +
+                                              std::to_string(options_.max_outgoing_packet_size) + "-byte limit");
+            }
+            // The topic and payload move into the packet; encoding is their
+            // only copy, into the write buffer.
+            codec::Packet packet = codec::Publish{std::move(publish->topic), std::move(publish->payload),
+                                                  publish->qos, publish->retain, false, 0};
+            auto& written = std::get<codec::Publish>(packet);
+            if (written.qos != QoS::AtMostOnce) {
+                auto id = allocate_id();
+                if (!id) return ConnectionError::state("every packet id is in use");
+                written.pkid = *id;
+                outgoing_[*id] = written.qos == QoS::AtLeastOnce ? Stage::AwaitPubAck : Stage::AwaitPubRec;
+                ++in_flight_;
+            }
+            queue_write(packet);
+            sink_(Outgoing{codec::PacketType::Publish, written.pkid});
+        } else {
+            auto& subscribe = std::get<SubscribeRequest>(request);
+            auto id = allocate_id();
+            if (!id) return ConnectionError::state("every packet id is in use");
+            subscriptions_.emplace(*id, true);
+            codec::Packet packet = codec::Subscribe{*id, {{std::move(subscribe.filter), subscribe.qos}}};
+            queue_write(packet);
+            sink_(Outgoing{codec::PacketType::Subscribe, *id});
+        }
+        return std::nullopt;
+    }
+
+    // Writes DISCONNECT after everything queued before it, then waits a
+    // moment for the broker to close its side.
+    asio::awaitable<std::optional<ConnectionError>> close_politely() {
+        disconnect_queued_ = true;
+        queue_write(codec::Disconnect{});
+        while (!outbox_.empty() || writing_) co_await flushed_.wait();
+        sink_(Outgoing{codec::PacketType::Disconnect, 0});
+        disconnecting_ = true;
+        stream_->shutdown_send();
+        if (!peer_closed_) {
+            asio::steady_timer linger(executor_, disconnect_linger);
+            co_await (peer_closed_signal_.wait() || linger.async_wait(use_tuple));
+        }
+        co_return std::nullopt;
     }
 
     // --- Keep-alive ---------------------------------------------------------
@@ -472,7 +506,7 @@ private:
 
     asio::any_io_executor executor_;
     const Options& options_;
-    RequestQueue::Receiver& requests_;
+    RequestReceiver& requests_;
     EventLoop::Sink& sink_;
     std::optional<Stream> stream_;
 
@@ -480,7 +514,8 @@ private:
     codec::Bytes inbound_;
     std::size_t consumed_ = 0;
 
-    std::vector<codec::Bytes> outbox_;
+    codec::Bytes outbox_;   // encoded, waiting for the next write
+    codec::Bytes sending_;  // being written; swapped with outbox_ so both keep their room
     bool writing_ = false;
     Clock::time_point last_write_{};
     Clock::time_point last_ping_{};
@@ -521,10 +556,10 @@ std::string ConnectionError::description() const {
 
 struct EventLoop::Parts {
     Options options;
-    RequestQueue::Receiver requests;
+    RequestReceiver requests;
 };
 
-EventLoop::EventLoop(Options options, RequestQueue::Receiver requests)
+EventLoop::EventLoop(Options options, RequestReceiver requests)
     : parts_(std::make_unique<Parts>(Parts{std::move(options), std::move(requests)})) {}
 EventLoop::EventLoop(EventLoop&&) noexcept = default;
 EventLoop& EventLoop::operator=(EventLoop&&) noexcept = default;
@@ -537,7 +572,7 @@ asio::awaitable<std::optional<ConnectionError>> EventLoop::run(Sink sink) {
 }
 
 std::pair<Handle, EventLoop> make_client(Options options, std::size_t capacity) {
-    auto [sender, receiver] = RequestQueue::make(capacity);
+    auto [sender, receiver] = core::async::make_bounded_queue<Request>(capacity);
     return {Handle(std::move(sender)), EventLoop(std::move(options), std::move(receiver))};
 }
 

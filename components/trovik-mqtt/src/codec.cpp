@@ -1,5 +1,6 @@
 #include "trovik/mqtt/codec.hpp"
 
+#include <algorithm>
 #include <string_view>
 
 #include "trovik/core/text.hpp"
@@ -317,7 +318,10 @@ void encode(const Packet& packet, Bytes& out) {
                 if (p.dup) flags |= 0x08;
                 std::size_t remaining = string_size(p.topic.size()) + p.payload.size();
                 if (p.qos != QoS::AtMostOnce) remaining += 2;
-                out.reserve(out.size() + header_size(remaining) + remaining);
+                // Grown geometrically: many packets encoded into one buffer
+                // must not reallocate it for each.
+                const std::size_t needed = out.size() + header_size(remaining) + remaining;
+                if (needed > out.capacity()) out.reserve(std::max(needed, 2 * out.capacity()));
                 out.push_back(first_byte(PacketType::Publish, flags));
                 encode_remaining_length(remaining, out);
                 put_string(p.topic, out);

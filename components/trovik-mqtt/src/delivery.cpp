@@ -6,13 +6,13 @@
 namespace trovik::mqtt::delivery {
 
 asio::awaitable<Result<void>> Delivery::confirmed() {
-    auto outcome = co_await receiver_.receive();
+    auto outcome = co_await receiver_.async_wait();
     if (!outcome) co_return std::unexpected(core::Error::closed());
     co_return std::move(*outcome);
 }
 
 Delivery Requested::push(QoS qos) {
-    auto [sender, receiver] = Completion::make();
+    auto [sender, receiver] = core::async::make_oneshot<Result<void>>();
     {
         std::lock_guard guard(mutex_);
         entries_.push_back(Waiting{std::move(sender), qos});
@@ -31,7 +31,7 @@ void Requested::withdraw() {
 std::optional<Waiting> Requested::pop_front() {
     std::lock_guard guard(mutex_);
     if (entries_.empty()) return std::nullopt;
-    Waiting oldest = std::move(entries_.front());
+    std::optional<Waiting> oldest(std::move(entries_.front()));
     entries_.pop_front();
     return oldest;
 }
@@ -55,9 +55,8 @@ void InFlight::sent(Requested& requested, std::uint16_t pkid) {
 void InFlight::acknowledged(std::uint16_t pkid) {
     auto it = waiting_.find(pkid);
     if (it == waiting_.end()) return;
-    auto completion = std::move(it->second);
-    waiting_.erase(it);
-    std::move(completion).send(Result<void>{});
+    auto node = waiting_.extract(it);
+    std::move(node.mapped()).send(Result<void>{});
 }
 
 void InFlight::fail(Requested& requested, std::string_view reason) {

@@ -1,19 +1,21 @@
 #include "trovik/mqtt/inbox.hpp"
 
+#include "trovik/core/async/mutex.hpp"
+
 namespace trovik::mqtt {
 
 struct Inbox::State {
-    detail::AsyncMutex mutex;
-    std::optional<InboxChannel::Receiver> receiver;
+    core::async::Mutex mutex;
+    std::optional<InboxReceiver> receiver;
 };
 
 Inbox::Inbox() : state_(std::make_shared<State>()) {}
 
 asio::awaitable<Result<std::optional<Inbox::Taken>>> Inbox::take() const {
     auto state = state_;
-    auto guard = co_await state->mutex.lock();
+    auto guard = co_await state->mutex.async_lock();
     if (!state->receiver) co_return std::unexpected(core::Error::closed());
-    auto item = co_await state->receiver->receive();
+    auto item = co_await state->receiver->async_pop();
     if (!item) co_return std::optional<Taken>();
     if (auto* error = std::get_if<core::Error>(&*item)) co_return std::unexpected(std::move(*error));
     Taken taken{std::get<core::Message>(std::move(*item)), state->receiver->returner()};
@@ -27,9 +29,9 @@ asio::awaitable<Result<std::optional<core::Message>>> Inbox::recv() const {
     co_return std::optional<core::Message>(std::move((*taken)->message));
 }
 
-asio::awaitable<void> Inbox::replace(std::optional<InboxChannel::Receiver> receiver) const {
+asio::awaitable<void> Inbox::replace(std::optional<InboxReceiver> receiver) const {
     auto state = state_;
-    auto guard = co_await state->mutex.lock();
+    auto guard = co_await state->mutex.async_lock();
     state->receiver.reset();
     state->receiver = std::move(receiver);
 }

@@ -26,7 +26,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using ConnectedSignal = detail::OneShot<Result<void>>;
 
 // MQTT carries the keep-alive in 16 bits; a longer one is sent as the
 // longest it can hold rather than wrapped into a short (or zero) one.
@@ -37,11 +36,11 @@ std::uint16_t keep_alive_seconds(std::chrono::seconds keep_alive) {
 // The event-loop task of one connection: it drives the client's event loop
 // and turns what it reports into inbox items, delivery completions and the
 // `closed` flag.
-asio::awaitable<void> serve(client::EventLoop event_loop, InboxChannel::Sender inbox,
+asio::awaitable<void> serve(client::EventLoop event_loop, InboxSender inbox,
                             std::shared_ptr<delivery::Requested> requested, std::shared_ptr<std::atomic<bool>> closed,
-                            ConnectedSignal::Sender connected_sender) {
+                            core::async::OneShotSender<Result<void>> connected_sender) {
     std::optional<client::EventLoop> loop(std::move(event_loop));
-    std::optional<ConnectedSignal::Sender> connected(std::move(connected_sender));
+    std::optional<core::async::OneShotSender<Result<void>>> connected(std::move(connected_sender));
     delivery::InFlight in_flight;
     std::string end_reason;
 
@@ -55,7 +54,7 @@ asio::awaitable<void> serve(client::EventLoop event_loop, InboxChannel::Sender i
                 }
             } else if (auto* publish = std::get_if<codec::Publish>(&packet)) {
                 // A receiving end that is gone just drops the message.
-                inbox.send(core::Message{std::move(publish->topic), std::move(publish->payload)});
+                inbox.push(core::Message{std::move(publish->topic), std::move(publish->payload)});
             } else if (auto* ack = std::get_if<codec::PubAck>(&packet)) {
                 in_flight.acknowledged(ack->pkid);
             } else if (auto* comp = std::get_if<codec::PubComp>(&packet)) {
@@ -80,7 +79,7 @@ asio::awaitable<void> serve(client::EventLoop event_loop, InboxChannel::Sender i
         if (connected) {
             std::move(*connected).send(std::unexpected(map_connection_error(*ending)));
         } else {
-            inbox.send(Error::transport_fault("the connection to the broker ended: " + end_reason));
+            inbox.push(Error::transport_fault("the connection to the broker ended: " + end_reason));
         }
     }
 
@@ -155,7 +154,7 @@ MqttTransport::MqttTransport(MqttConfig config, asio::any_io_executor executor)
 // ends for ("Requests done") is no failure a receiver should be told of. A
 // waiting recv gets nothing, as after a disconnect.
 void MqttTransport::drop_connection() noexcept {
-    if (inbox_end_) inbox_end_->end();
+    if (inbox_end_) inbox_end_->close();
     if (task_) task_->abort();
 }
 
@@ -198,8 +197,8 @@ asio::awaitable<Result<void>> MqttTransport::connect() {
     }
 
     auto [handle, loop] = client::make_client(std::move(options), config_.capacity());
-    auto [inbox_sender, inbox_receiver] = InboxChannel::make();
-    auto [connected_sender, connected_receiver] = ConnectedSignal::make();
+    auto [inbox_sender, inbox_receiver] = core::async::make_queue<InboxItem>();
+    auto [connected_sender, connected_receiver] = core::async::make_oneshot<Result<void>>();
     auto closed = std::make_shared<std::atomic<bool>>(false);
     auto requested = std::make_shared<delivery::Requested>();
     auto task = Task::spawn(executor_, serve(std::move(loop), std::move(inbox_sender), requested, closed,
@@ -214,12 +213,12 @@ asio::awaitable<Result<void>> MqttTransport::connect() {
         }
     } pending{task};
 
-    auto outcome = co_await connected_receiver.receive();
+    auto outcome = co_await connected_receiver.async_wait();
     if (!outcome)
         co_return std::unexpected(Error::transport_fault("event loop closed before the connection was established"));
     if (!*outcome) co_return std::unexpected(std::move(outcome->error()));
 
-    auto ender = inbox_receiver.ender();
+    auto ender = inbox_receiver.closer();
     co_await inbox_.replace(std::move(inbox_receiver));
     pending.task.reset();
     client_ = std::move(handle);
@@ -239,10 +238,10 @@ asio::awaitable<void> MqttTransport::disconnect() {
     // connection is cut and a recv waiting on its channel is released.
     struct Cut {
         std::shared_ptr<Task> task;
-        std::optional<InboxChannel::Receiver::Ender> ender;
+        std::optional<core::async::QueueCloser<InboxItem>> ender;
         void now() {
             if (auto t = std::exchange(task, nullptr)) t->abort();
-            if (auto e = std::exchange(ender, std::nullopt)) e->end();
+            if (auto e = std::exchange(ender, std::nullopt)) e->close();
         }
         ~Cut() { now(); }
     } cut{task, std::move(ender)};
@@ -251,7 +250,8 @@ asio::awaitable<void> MqttTransport::disconnect() {
         const bool queued = co_await client->disconnect();
         if (queued && task) {
             const auto deadline = std::chrono::steady_clock::now() + 1s;
-            asio::steady_timer timer(co_await asio::this_coro::executor);
+            // On the transport's executor: the caller's may have no timers.
+            asio::steady_timer timer(executor_);
             while (!task->is_finished() && std::chrono::steady_clock::now() < deadline) {
                 timer.expires_after(10ms);
                 co_await timer.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
@@ -273,8 +273,7 @@ Result<client::Handle> MqttTransport::live() const {
     return *client_;
 }
 
-asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string_view topic,
-                                                                    std::span<const std::uint8_t> payload,
+asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string topic, core::Bytes payload,
                                                                     std::optional<QoS> qos, bool retain) {
     auto client = live();
     if (!client) co_return std::unexpected(client.error());
@@ -302,13 +301,20 @@ asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string_v
         }
     } pending{requested.get()};
 
-    // Built apart from the co_await: g++ 12 mis-copies aggregate temporaries
-    // that live inside a co_await expression.
-    client::PublishRequest request{std::string(topic), level, retain, core::Bytes(payload.begin(), payload.end())};
+    // Named before it is awaited (CONTRIBUTING.md, "g++ 12 and coroutines").
+    client::PublishRequest request{std::move(topic), level, retain, std::move(payload)};
     const bool queued = co_await client->publish(std::move(request));
     if (!queued) co_return std::unexpected(map_client_error());
     pending.requested = nullptr;
     co_return std::move(delivery);
+}
+
+asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string_view topic,
+                                                                    std::span<const std::uint8_t> payload,
+                                                                    std::optional<QoS> qos, bool retain) {
+    std::string owned_topic(topic);
+    core::Bytes owned_payload(payload.begin(), payload.end());
+    co_return co_await publish(std::move(owned_topic), std::move(owned_payload), qos, retain);
 }
 
 asio::awaitable<Result<void>> MqttTransport::send(std::string_view topic, std::span<const std::uint8_t> payload) {

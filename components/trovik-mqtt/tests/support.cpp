@@ -21,6 +21,7 @@
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/io_context.hpp>
 #include <asio/read.hpp>
+#include <asio/strand.hpp>
 #include <asio/write.hpp>
 
 extern char** environ;
@@ -35,7 +36,10 @@ void run_async(const Body& body, std::chrono::seconds limit) {
     std::mutex mutex;
     std::exception_ptr failure;
     std::atomic<bool> done{false};
-    asio::co_spawn(io, body(io.get_executor()), [&](std::exception_ptr e) {
+    // The body runs on a strand, as callers of the asynchronous primitives
+    // must; it is handed the context's own executor, so whatever it builds on
+    // that runs on three threads at once.
+    asio::co_spawn(asio::make_strand(io), body(io.get_executor()), [&](std::exception_ptr e) {
         std::lock_guard guard(mutex);
         failure = e;
         done = true;

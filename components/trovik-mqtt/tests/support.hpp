@@ -26,9 +26,9 @@ namespace test {
 using namespace std::chrono_literals;
 using Body = std::function<asio::awaitable<void>(asio::any_io_executor)>;
 
-// Runs `body` on a runtime of three threads until it and everything it
-// started have finished; fails the test after `limit`. Rethrows what the
-// body threw.
+// Runs `body` on a strand of a context of three threads, handing it the
+// context's executor, until it and everything it started have finished;
+// fails the test after `limit`. Rethrows what the body threw.
 void run_async(const Body& body, std::chrono::seconds limit = 60s);
 
 // The awaited value, or nothing when `limit` passed first.

@@ -4,7 +4,8 @@
 //
 // The event loop connects (name resolution, TCP, TLS, CONNECT and CONNACK
 // within one time limit), then serves the connection: it writes requests in
-// the order they were queued, gives QoS 1 and 2 publishes packet ids unique
+// the order they were queued, everything queued at once in one write, gives
+// QoS 1 and 2 publishes packet ids unique
 // while they are in flight, holds requests back while the in-flight cap is
 // reached, sends PINGREQ on the keep-alive schedule, answers PUBREC with
 // PUBREL and acknowledges incoming QoS 1 and 2 publishes. It reports each
@@ -21,9 +22,9 @@
 
 #include <asio/awaitable.hpp>
 
+#include "trovik/core/async/bounded_queue.hpp"
 #include "trovik/core/message.hpp"
 #include "trovik/mqtt/codec.hpp"
-#include "trovik/mqtt/detail/sync.hpp"
 #include "trovik/mqtt/qos.hpp"
 
 namespace asio::ssl {
@@ -107,29 +108,31 @@ struct Outgoing {
 };
 using Event = std::variant<Incoming, Outgoing>;
 
-using RequestQueue = detail::RequestQueue<Request>;
+using RequestSender = core::async::BoundedSender<Request>;
+using RequestReceiver = core::async::BoundedReceiver<Request>;
 
 // Queues requests for the event loop. Copies share the queue; when every
 // handle is gone the event loop ends with "Requests done". Each call waits
 // while the queue is full and gives false once the event loop is gone; a
-// call cancelled while it waits queues nothing.
+// call cancelled before it completed queues nothing. The request is moved
+// all the way into the queue.
 class Handle {
 public:
-    explicit Handle(RequestQueue::Sender sender) : sender_(std::move(sender)) {}
+    explicit Handle(RequestSender sender) : sender_(std::move(sender)) {}
 
-    asio::awaitable<bool> publish(PublishRequest request) { return sender_.send(Request(std::move(request))); }
-    asio::awaitable<bool> subscribe(SubscribeRequest request) { return sender_.send(Request(std::move(request))); }
-    asio::awaitable<bool> disconnect() { return sender_.send(Request(DisconnectRequest{})); }
+    asio::awaitable<bool> publish(PublishRequest request) { return sender_.async_push(Request(std::move(request))); }
+    asio::awaitable<bool> subscribe(SubscribeRequest request) { return sender_.async_push(Request(std::move(request))); }
+    asio::awaitable<bool> disconnect() { return sender_.async_push(Request(DisconnectRequest{})); }
 
 private:
-    RequestQueue::Sender sender_;
+    RequestSender sender_;
 };
 
 class EventLoop {
 public:
     using Sink = std::function<void(Event&&)>;
 
-    EventLoop(Options options, RequestQueue::Receiver requests);
+    EventLoop(Options options, RequestReceiver requests);
     EventLoop(EventLoop&&) noexcept;
     EventLoop& operator=(EventLoop&&) noexcept;
     ~EventLoop();

@@ -14,18 +14,19 @@
 
 #include <asio/awaitable.hpp>
 
-#include "trovik/mqtt/detail/sync.hpp"
+#include "trovik/core/async/oneshot.hpp"
 #include "trovik/mqtt/qos.hpp"
 
 namespace trovik::mqtt::delivery {
 
-// Done (a value) or failed (an error).
-using Completion = detail::OneShot<Result<void>>;
+// The two ends of one publish's completion: done (a value) or failed (an error).
+using CompletionSender = core::async::OneShotSender<Result<void>>;
+using CompletionReceiver = core::async::OneShotReceiver<Result<void>>;
 
 // What a publisher awaits. Dropping it is harmless: nobody is then told.
 class Delivery {
 public:
-    explicit Delivery(Completion::Receiver receiver) : receiver_(std::move(receiver)) {}
+    explicit Delivery(CompletionReceiver receiver) : receiver_(std::move(receiver)) {}
 
     // Nothing once done; the failure; or Closed when the bookkeeping dropped
     // the completion unanswered (task aborted, entry withdrawn, id reused).
@@ -33,12 +34,12 @@ public:
     asio::awaitable<Result<void>> confirmed();
 
 private:
-    Completion::Receiver receiver_;
+    CompletionReceiver receiver_;
 };
 
 // One publish handed to the client and not yet written.
 struct Waiting {
-    Completion::Sender completion;
+    CompletionSender completion;
     QoS qos;
 };
 
@@ -70,7 +71,7 @@ public:
     void fail(Requested& requested, std::string_view reason);
 
 private:
-    std::unordered_map<std::uint16_t, Completion::Sender> waiting_;
+    std::unordered_map<std::uint16_t, CompletionSender> waiting_;
 };
 
 }  // namespace trovik::mqtt::delivery

@@ -6,15 +6,16 @@
 
 #include <asio/awaitable.hpp>
 
+#include "trovik/core/async/queue.hpp"
 #include "trovik/core/message.hpp"
-#include "trovik/mqtt/detail/sync.hpp"
 #include "trovik/mqtt/qos.hpp"
 
 namespace trovik::mqtt {
 
-// One item of a connection's inbox channel.
+// One item of a connection's inbox channel, and the channel's two ends.
 using InboxItem = std::variant<core::Message, core::Error>;
-using InboxChannel = detail::Channel<InboxItem>;
+using InboxSender = core::async::QueueSender<InboxItem>;
+using InboxReceiver = core::async::QueueReceiver<InboxItem>;
 
 // A shared handle to an asynchronous lock over the receiving end of the
 // current connection's channel, if any. Copies share it.
@@ -33,7 +34,7 @@ public:
     // channel it came from.
     struct Taken {
         core::Message message;
-        InboxChannel::Receiver::Returner origin;
+        core::async::QueueReturner<InboxItem> origin;
 
         // Puts the message back ahead of everything still waiting, so a
         // receiver that lost its caller after the take loses nothing. False,
@@ -48,7 +49,7 @@ public:
 
     // Drops the current receiving end, if any, and stores `receiver`. Waits
     // for a recv in progress to finish.
-    asio::awaitable<void> replace(std::optional<InboxChannel::Receiver> receiver) const;
+    asio::awaitable<void> replace(std::optional<InboxReceiver> receiver) const;
 
 private:
     struct State;

@@ -4,13 +4,17 @@
 //
 // Apart from `recv` (and the `Inbox` it reads), the operations of one
 // transport must not overlap: its owner holds its own asynchronous lock
-// around each call. Every awaitable runs on any executor of the runtime the
-// transport was made with; the event-loop task runs on a strand of it.
+// around each call. The awaitables may run on any executor that runs its
+// handlers one at a time (a strand, a one-thread loop), one without I/O
+// services included: every timer, socket and resolver is made on the
+// executor the transport was made with, and the event-loop task runs on a
+// strand of that executor.
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include <asio/any_io_executor.hpp>
@@ -74,12 +78,19 @@ public:
 
     // Checks the topic and the packet size, then queues the publish (waiting
     // while the request queue is full). The Delivery says when it is done.
-    // `topic` and `payload` are borrowed while the call is pending. A publish
-    // cancelled while waiting for room queues nothing.
+    // The topic and payload move into the request and from there into the
+    // packet, so encoding it is their only copy. A publish cancelled before
+    // it was queued queues nothing.
+    asio::awaitable<Result<delivery::Delivery>> publish(std::string topic, core::Bytes payload,
+                                                        std::optional<QoS> qos, bool retain);
+
+    // As above with borrowed input, copied once; `topic` and `payload` are
+    // borrowed while the call is pending.
     asio::awaitable<Result<delivery::Delivery>> publish(std::string_view topic, std::span<const std::uint8_t> payload,
                                                         std::optional<QoS> qos, bool retain);
 
-    // publish at the config's QoS, not retained, without waiting for the delivery.
+    // publish at the config's QoS, not retained, without waiting for the
+    // delivery. Borrows as the publish above does.
     asio::awaitable<Result<void>> send(std::string_view topic, std::span<const std::uint8_t> payload);
 
     // Queues a SUBSCRIBE of the filter at the config's QoS; the SUBACK is not
@@ -99,7 +110,7 @@ private:
     std::shared_ptr<delivery::Requested> requested_;
     std::optional<client::Handle> client_;
     std::shared_ptr<Task> task_;
-    std::optional<InboxChannel::Receiver::Ender> inbox_end_;
+    std::optional<core::async::QueueCloser<InboxItem>> inbox_end_;
 };
 
 }  // namespace trovik::mqtt

@@ -23,9 +23,8 @@ public:
     // Delivers `value` and ends the channel; false when the receiver is gone
     // (the value is then dropped). The sender is used up either way.
     bool send(T value) && {
-        if (!sender_) return false;
-        QueueSender<T> sender = std::move(*sender_);
-        sender_.reset();
+        QueueSender<T> sender = std::move(sender_);
+        if (!sender) return false;
         return sender.push(std::move(value));  // the sender's drop ends the channel
     }
 
@@ -33,7 +32,7 @@ private:
     template <class U>
     friend std::pair<OneShotSender<U>, OneShotReceiver<U>> make_oneshot();
     explicit OneShotSender(QueueSender<T> sender) : sender_(std::move(sender)) {}
-    std::optional<QueueSender<T>> sender_;
+    QueueSender<T> sender_;  // empty once used
 };
 
 template <class T>

@@ -4,9 +4,12 @@
 // Pushing never waits. A wait that is cancelled takes nothing: a value handed
 // to a waiter that is cancelled before it ran goes back to the head of the
 // queue (or straight to the next waiter). The queue ends when it is closed
-// (explicitly, by dropping the receiver, or by dropping the last sender):
-// pushes are refused from then on, the values already queued are still
-// received, and after them every wait completes with an empty optional.
+// (explicitly, through a closer, by dropping the receiver, or by dropping the
+// last sender): pushes are refused from then on, the values already queued
+// are still received, and after them every wait completes with an empty
+// optional. A receiver that took a value and then lost the one it meant it
+// for can give it back at the head, through a returner, for as long as the
+// receiving end exists.
 #include <cstddef>
 #include <deque>
 #include <memory>
@@ -53,6 +56,7 @@ struct QueueState {
     WaitList waiters;  // non-empty only while items is empty
     std::size_t senders = 0;
     bool closed = false;
+    bool receiver_gone = false;
 
     // Gives `value` to the first waiter, or queues it (at the front when it is
     // one a cancelled waiter gave back).
@@ -84,6 +88,24 @@ struct QueueState {
             next->phase_ = QueueWait<T>::Phase::Granted;
             next->post_delivery();
         }
+    }
+
+    // Puts a taken value back at the head, even after the end: it was
+    // received before the end, so it is still owed. False once nobody can
+    // receive it.
+    bool give_back(T&& value) {
+        std::lock_guard lock(guard);
+        if (receiver_gone) return false;
+        place(std::move(value), true);
+        return true;
+    }
+
+    void drop_receiver() {
+        {
+            std::lock_guard lock(guard);
+            receiver_gone = true;
+        }
+        close();
     }
 
     std::optional<T> try_pop() {
@@ -151,8 +173,40 @@ auto async_pop(std::shared_ptr<QueueState<T>> state, Token&& token) {
 template <class T>
 class QueueReceiver;
 
+// Ends the queue without being a sender or the receiver, so holding one keeps
+// the queue neither open nor receivable.
+template <class T>
+class QueueCloser {
+public:
+    // Ends the queue for every handle, as QueueSender::close does; nothing
+    // for a moved-from closer.
+    void close() const {
+        if (state_) state_->close();
+    }
+
+private:
+    friend class QueueReceiver<T>;
+    explicit QueueCloser(std::shared_ptr<detail::QueueState<T>> state) noexcept : state_(std::move(state)) {}
+    std::shared_ptr<detail::QueueState<T>> state_;
+};
+
+// Gives values back to the head of the queue of the receiver it came from.
+template <class T>
+class QueueReturner {
+public:
+    // Puts `value` ahead of everything queued (or hands it to the oldest
+    // wait), also after the queue has ended; false, and the value dropped,
+    // once the receiving end is gone (or this returner was moved from).
+    bool give_back(T value) const { return state_ && state_->give_back(std::move(value)); }
+
+private:
+    friend class QueueReceiver<T>;
+    explicit QueueReturner(std::shared_ptr<detail::QueueState<T>> state) noexcept : state_(std::move(state)) {}
+    std::shared_ptr<detail::QueueState<T>> state_;
+};
+
 // A producing handle. Copies share the queue; dropping the last one closes it.
-// A moved-from handle may only be destroyed or assigned to.
+// A moved-from handle is empty: it may only be tested, destroyed or assigned to.
 template <class T>
 class QueueSender {
 public:
@@ -163,6 +217,9 @@ public:
         return *this;
     }
     ~QueueSender() { detach(); }
+
+    // False for an empty (moved-from) handle.
+    explicit operator bool() const noexcept { return state_ != nullptr; }
 
     // Queues `value`; false (and the value dropped) when the queue has ended.
     bool push(T value) const { return state_->push(std::move(value)); }
@@ -198,12 +255,12 @@ public:
     QueueReceiver(QueueReceiver&&) noexcept = default;
     QueueReceiver& operator=(QueueReceiver&& other) noexcept {
         if (this != &other) {
-            close();
+            drop();
             state_ = std::move(other.state_);
         }
         return *this;
     }
-    ~QueueReceiver() { close(); }
+    ~QueueReceiver() { drop(); }
 
     // The next value without waiting; empty when none is queued.
     std::optional<T> try_pop() const { return state_->try_pop(); }
@@ -221,10 +278,18 @@ public:
         if (state_) state_->close();
     }
 
+    // A handle that ends the queue without holding this end.
+    QueueCloser<T> closer() const { return QueueCloser<T>(state_); }
+    // A handle that gives taken values back to the head of this queue.
+    QueueReturner<T> returner() const { return QueueReturner<T>(state_); }
+
 private:
     template <class U>
     friend std::pair<QueueSender<U>, QueueReceiver<U>> make_queue();
     explicit QueueReceiver(std::shared_ptr<detail::QueueState<T>> state) : state_(std::move(state)) {}
+    void drop() noexcept {
+        if (state_) state_->drop_receiver();
+    }
     std::shared_ptr<detail::QueueState<T>> state_;
 };
 
