@@ -5,7 +5,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-APT_PACKAGES=(g++ libssl-dev libasio-dev nlohmann-json3-dev doctest-dev ccache mosquitto openssl)
+# clang-16, its runtime libraries (libFuzzer, the sanitizers) and lld build the
+# fuzz targets that scripts/fuzz.sh runs.
+APT_PACKAGES=(g++ libssl-dev libasio-dev nlohmann-json3-dev doctest-dev ccache mosquitto openssl
+              clang-16 libclang-rt-16-dev lld-16)
 PIP_PACKAGES=(scikit-build-core ninja cmake pytest pytest-asyncio crcmod cbor2 eclipse-zenoh rosbags aiocoap paho-mqtt)
 
 missing=()

@@ -234,6 +234,29 @@ std::optional<std::size_t> fixed_body_length(PacketType type) {
     }
 }
 
+// Why the first byte of a fixed header is malformed: a reserved type, or flags
+// other than the type requires.
+std::optional<std::string> first_byte_fault(const Header& header) {
+    const unsigned type = header.first_byte >> 4;
+    const unsigned flags = header.first_byte & 0x0f;
+    if (type == 0 || type == 15) return "reserved packet type " + std::to_string(type);
+    if (header.type() == PacketType::Publish) {
+        if (((flags >> 1) & 0x03) == 3) return std::string("a PUBLISH with QoS 3");
+    } else if (flags != required_flags(header.type())) {
+        return std::string("wrong fixed-header flags on ") + name_of(header.type());
+    }
+    return std::nullopt;
+}
+
+// Why the remaining length is wrong for a packet type of fixed size.
+std::optional<std::string> length_fault(const Header& header) {
+    if (auto fixed = fixed_body_length(header.type()); fixed && *fixed != header.remaining_length) {
+        return std::string("a ") + name_of(header.type()) + " with a remaining length of " +
+               std::to_string(header.remaining_length) + " instead of " + std::to_string(*fixed);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 PacketType type_of(const Packet& packet) noexcept {
@@ -376,14 +399,7 @@ std::expected<std::optional<Header>, std::string> read_header(std::span<const st
     if (bytes.empty()) return std::nullopt;
     Header header;
     header.first_byte = bytes[0];
-    const unsigned type = header.first_byte >> 4;
-    const unsigned flags = header.first_byte & 0x0f;
-    if (type == 0 || type == 15) return std::unexpected("reserved packet type " + std::to_string(type));
-    if (header.type() == PacketType::Publish) {
-        if (((flags >> 1) & 0x03) == 3) return std::unexpected(std::string("a PUBLISH with QoS 3"));
-    } else if (flags != required_flags(header.type())) {
-        return std::unexpected(std::string("wrong fixed-header flags on ") + name_of(header.type()));
-    }
+    if (auto fault = first_byte_fault(header)) return std::unexpected(std::move(*fault));
     std::size_t length = 0;
     std::size_t multiplier = 1;
     for (std::size_t i = 1;; ++i) {
@@ -398,16 +414,17 @@ std::expected<std::optional<Header>, std::string> read_header(std::span<const st
         }
     }
     header.remaining_length = length;
-    if (auto fixed = fixed_body_length(header.type()); fixed && *fixed != length) {
-        return std::unexpected(std::string("a ") + name_of(header.type()) + " with a remaining length of " +
-                               std::to_string(length) + " instead of " + std::to_string(*fixed));
-    }
+    if (auto fault = length_fault(header)) return std::unexpected(std::move(*fault));
     return header;
 }
 
 std::expected<Packet, std::string> decode(const Header& header, std::span<const std::uint8_t> body) {
     if (body.size() != header.remaining_length)
         return std::unexpected(std::string("the body does not have the remaining length"));
+    // The header may not come from read_header: the body is read only once
+    // the header is known to be sound, so a fixed-size body has its size.
+    if (auto fault = first_byte_fault(header)) return std::unexpected(std::move(*fault));
+    if (auto fault = length_fault(header)) return std::unexpected(std::move(*fault));
     Reader in(body);
     switch (header.type()) {
         case PacketType::Connect: return decode_connect(in);

@@ -197,6 +197,32 @@ TEST_CASE("malformed packets are refused with a reason") {
     }
 }
 
+TEST_CASE("decoding refuses a malformed header it did not read itself") {
+    // The first byte and the body as a caller holding its own header passes
+    // them; a short CONNACK body was once read past its end.
+    struct Case {
+        const char* bytes;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"20 02", "a CONNACK with a remaining length of 1 instead of 2"},
+        {"20", "a CONNACK with a remaining length of 0 instead of 2"},
+        {"26 02", "wrong fixed-header flags on CONNACK"},
+        {"40 07", "a PUBACK with a remaining length of 1 instead of 2"},
+        {"c0 00", "a PINGREQ with a remaining length of 1 instead of 0"},
+        {"36 00 01 74", "a PUBLISH with QoS 3"},
+        {"f0", "reserved packet type 15"},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.bytes);
+        const Bytes bytes = from_hex(c.bytes);
+        const Header header{bytes[0], 2, bytes.size() - 1};
+        const auto packet = decode(header, std::span(bytes).subspan(1));
+        REQUIRE_FALSE(packet.has_value());
+        CHECK(packet.error() == c.reason);
+    }
+}
+
 TEST_CASE("packets have a readable form") {
     struct Case {
         Packet packet;

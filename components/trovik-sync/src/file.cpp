@@ -122,17 +122,16 @@ std::optional<std::uint64_t> parse_number(std::string_view text) {
     return value;
 }
 
-// The record number a directory entry names, if it names one: the part after
-// the last dot is exactly "rec" and the part before it is a number. A name
-// whose only dot leads it has no extension.
-std::optional<std::uint64_t> record_number(std::string_view name) {
-    auto dot = name.rfind('.');
-    if (dot == std::string_view::npos || dot == 0) return std::nullopt;
-    if (name.substr(dot + 1) != "rec") return std::nullopt;
-    return parse_number(name.substr(0, dot));
-}
-
 }  // namespace
+
+// The part after the last dot is the extension; a name whose only dot leads
+// it has none.
+std::optional<std::uint64_t> record_number(std::string_view file_name) {
+    auto dot = file_name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return std::nullopt;
+    if (file_name.substr(dot + 1) != "rec") return std::nullopt;
+    return parse_number(file_name.substr(0, dot));
+}
 
 core::Error io(std::error_code error) { return core::Error::io(error.message()); }
 

@@ -202,6 +202,20 @@ TEST_CASE("two names for one record number index it once") {
     CHECK(shown(store.pop()) == "none");
 }
 
+TEST_CASE("a record's file name gives back its number") {
+    ScratchDir dir;
+    const FileStore store = open(dir);
+    for (const std::uint64_t number : {std::uint64_t{0}, std::uint64_t{7}, max_number}) {
+        CAPTURE(number);
+        CHECK(record_number(store.record_path(number).filename().native()) == number);
+    }
+    CHECK(record_number("18446744073709551615.rec") == max_number);
+    CHECK(record_number("18446744073709551616.rec") == std::nullopt);
+    CHECK(record_number("+0.rec") == 0);
+    CHECK(record_number("7.rec.tmp") == std::nullopt);
+    CHECK(record_number("7.") == std::nullopt);
+}
+
 TEST_CASE("record numbers never wrap") {
     ScratchDir dir;
     dir.write("18446744073709551614.rec", "last but one");

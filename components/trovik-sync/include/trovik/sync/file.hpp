@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <system_error>
 
 #include "trovik/core/error.hpp"
@@ -94,6 +95,13 @@ private:
     std::deque<std::uint64_t> index_;  // ascending; the front is the oldest
     std::optional<std::uint64_t> next_;
 };
+
+// The record number a file name in a store's directory gives, or nothing when
+// the name is not a record's: a number, a dot and "rec". The number is read
+// as the platform's unsigned parse reads it (decimal digits, leading zeros
+// and one leading "+" allowed, at most the largest 64-bit number), so
+// "5.rec" gives 5, which the store then reads under its own name.
+std::optional<std::uint64_t> record_number(std::string_view file_name);
 
 // Opens the directory, syncs it to the device in full and closes it, so that
 // a rename inside it is durable.
