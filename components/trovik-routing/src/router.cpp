@@ -1,7 +1,6 @@
 #include "trovik/routing/router.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <functional>
 #include <iterator>
 #include <stdexcept>
@@ -43,8 +42,8 @@ DynamicRouter::DynamicRouter(std::uint32_t address, std::size_t capacity) : capa
 }
 
 const Slot* DynamicRouter::find(std::uint32_t dst) const noexcept {
-    const std::uint32_t slot = index_.find(dst);
-    return slot == Index::kNone ? nullptr : &slots_[slot];
+    const std::uint32_t slot = index_.value_or(dst, kNoSlot);
+    return slot == kNoSlot ? nullptr : &slots_[slot];
 }
 
 std::optional<Route> DynamicRouter::route(std::uint32_t dst) const noexcept {
@@ -69,8 +68,8 @@ Decision DynamicRouter::forward(std::uint32_t dst) const noexcept {
 }
 
 void DynamicRouter::forget(std::uint32_t dst) {
-    const std::uint32_t slot = index_.find(dst);
-    if (slot == Index::kNone) return;
+    const std::uint32_t slot = index_.value_or(dst, kNoSlot);
+    if (slot == kNoSlot) return;
     empty_.push_back(slot);  // the only step that can fail comes first
     std::ranges::push_heap(empty_, std::greater{});
     index_.erase(dst);
@@ -80,7 +79,7 @@ void DynamicRouter::forget(std::uint32_t dst) {
 
 bool DynamicRouter::observe(std::uint32_t origin, std::uint32_t via, std::uint16_t cost) {
     if (origin == address_) return false;  // a node never routes to itself
-    if (const std::uint32_t slot = index_.find(origin); slot != Index::kNone) {
+    if (const std::uint32_t slot = index_.value_or(origin, kNoSlot); slot != kNoSlot) {
         Route& route = *slots_[slot];
         // Another neighbour replaces the route only when strictly cheaper;
         // the same neighbour refreshes it to whatever it now costs.
@@ -160,63 +159,6 @@ void DynamicRouter::make_room_to_rank() {
     kept.erase(std::unique(kept.begin(), kept.end()), kept.end());
     std::ranges::make_heap(kept);
     ranks_.swap(kept);
-}
-
-// Fibonacci hashing: the top bits of the address times 2^64 over the golden
-// ratio, which spreads consecutive addresses across the whole table.
-std::size_t DynamicRouter::Index::home(std::uint32_t dst) const noexcept {
-    return static_cast<std::size_t>((std::uint64_t{dst} * 0x9E3779B97F4A7C15u) >> shift_);
-}
-
-std::size_t DynamicRouter::Index::locate(std::uint32_t dst) const noexcept {
-    const std::size_t mask = cells_.size() - 1;
-    std::size_t at = home(dst);
-    while (cells_[at] != kFree && cells_[at] >> 32 != dst) at = (at + 1) & mask;
-    return at;
-}
-
-std::uint32_t DynamicRouter::Index::find(std::uint32_t dst) const noexcept {
-    if (cells_.empty()) return kNone;
-    const Entry entry = cells_[locate(dst)];
-    return entry == kFree ? kNone : static_cast<std::uint32_t>(entry);
-}
-
-void DynamicRouter::Index::place(Entry entry) noexcept {
-    cells_[locate(static_cast<std::uint32_t>(entry >> 32))] = entry;
-}
-
-void DynamicRouter::Index::insert(std::uint32_t dst, std::uint32_t slot) {
-    if ((size_ + 1) * 2 > cells_.size()) {
-        std::vector<Entry> grown(std::max<std::size_t>(16, 2 * cells_.size()), kFree);
-        grown.swap(cells_);
-        shift_ = 64 - static_cast<unsigned>(std::countr_zero(cells_.size()));
-        for (Entry held : grown)
-            if (held != kFree) place(held);
-    }
-    place(Entry{dst} << 32 | slot);
-    ++size_;
-}
-
-void DynamicRouter::Index::erase(std::uint32_t dst) noexcept {
-    const std::size_t mask = cells_.size() - 1;
-    std::size_t gap = locate(dst);
-    // Close the gap: pull back each later entry of the run that the gap would
-    // otherwise cut off from its home.
-    for (std::size_t at = (gap + 1) & mask; cells_[at] != kFree; at = (at + 1) & mask) {
-        if (((at - home(static_cast<std::uint32_t>(cells_[at] >> 32))) & mask) >= ((at - gap) & mask)) {
-            cells_[gap] = cells_[at];
-            gap = at;
-        }
-    }
-    cells_[gap] = kFree;
-    --size_;
-}
-
-void DynamicRouter::Index::replace(std::uint32_t old, std::uint32_t fresh) noexcept {
-    const auto slot = static_cast<std::uint32_t>(cells_[locate(old)]);
-    erase(old);
-    place(Entry{fresh} << 32 | slot);
-    ++size_;
 }
 
 }  // namespace trovik::routing

@@ -151,6 +151,23 @@ TEST_CASE("a forgotten route leaves a gap that the next new destination fills fi
     CHECK((table(router.slots(), 3) == std::vector<Slot>{Route{4, 4, 1}, Route{2, 2, 1}, Route{3, 3, 1}}));
 }
 
+TEST_CASE("the lowest and the highest addresses are destinations like any other") {
+    constexpr std::uint32_t highest = std::numeric_limits<std::uint32_t>::max();
+    DynamicRouter router(7, 2);
+    REQUIRE(router.observe(highest, 3, 4));
+    REQUIRE(router.observe(0, 5, 6));
+    CHECK((router.route(highest) == Route{highest, 3, 4}));
+    CHECK(router.next_hop(0) == 5u);
+    CHECK(router.route(highest - 1) == std::nullopt);
+    CHECK(router.observe(1, 1, 1));  // full: evicts 0, the most expensive
+    CHECK(router.route(0) == std::nullopt);
+    router.forget(highest);
+    CHECK(router.route(highest) == std::nullopt);
+    CHECK(router.forward(highest).action == Decision::Action::Flood);
+    REQUIRE(router.observe(highest, 9, 2));
+    CHECK((table(router.slots(), 2) == std::vector<Slot>{Route{highest, 9, 2}, Route{1, 1, 1}}));
+}
+
 TEST_CASE("a table of capacity zero learns nothing and floods all but its own address") {
     DynamicRouter router(7, 0);
     CHECK_FALSE(router.observe(1, 2, 3));

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "trovik/core/flat_index.hpp"
+
 namespace trovik::mesh {
 
 class DynamicSeenCache {
@@ -28,29 +30,10 @@ private:
     using Key = std::uint64_t;
     static Key key(std::uint32_t src, std::uint16_t id) noexcept { return Key{src} << 16 | id; }
 
-    // The set of keys in the ring, open addressing with linear probing, kept
-    // at most half full: one probe finds most keys, in one flat array.
-    class Index {
-    public:
-        bool contains(Key key) const noexcept;
-        // `key` is absent. Growing first, so a failure changes nothing.
-        void insert(Key key);
-        // `old` is present; `fresh` takes its place without any growth.
-        void replace(Key old, Key fresh) noexcept;
-
-    private:
-        static constexpr Key kFree = ~Key{0};  // no key has its top 16 bits set
-        std::size_t home(Key key) const noexcept;
-        void place(Key key) noexcept;
-        void erase(Key key) noexcept;
-
-        std::vector<Key> cells_;  // empty, or a power of two of them
-        std::size_t size_ = 0;
-        unsigned shift_ = 0;  // 64 minus the bits of a cell number
-    };
-
     std::vector<Key> ring_;  // filled in order, then overwritten from next_ on
-    Index index_;            // exactly the keys in ring_
+    // Exactly the keys in ring_. No key has its top 16 bits set, so none is
+    // the largest, which the set cannot hold.
+    core::FlatSet<Key> index_;
     std::size_t capacity_;
     std::size_t next_ = 0;  // the slot the next new packet goes to
 };

@@ -13,6 +13,8 @@
 #include <span>
 #include <vector>
 
+#include "trovik/core/flat_index.hpp"
+
 namespace trovik::routing {
 
 inline constexpr std::size_t kDefaultCapacity = 64;
@@ -72,34 +74,11 @@ private:
     void ranked(std::uint16_t cost, std::uint32_t slot) noexcept;
     void make_room_to_rank();
 
-    // Destination to slot for every filled slot, open addressing with linear
-    // probing, kept at most half full: one probe finds most destinations, in
-    // one flat array.
-    class Index {
-    public:
-        std::size_t size() const noexcept { return size_; }
-        // The slot holding `dst`, or kNone.
-        std::uint32_t find(std::uint32_t dst) const noexcept;
-        // `dst` is absent. Growing first, so a failure changes nothing.
-        void insert(std::uint32_t dst, std::uint32_t slot);
-        void erase(std::uint32_t dst) noexcept;  // `dst` is present
-        // `old` is present; `fresh` takes its place and its slot, without growth.
-        void replace(std::uint32_t old, std::uint32_t fresh) noexcept;
-
-        static constexpr std::uint32_t kNone = ~std::uint32_t{0};  // never a slot
-
-    private:
-        // A destination above its slot; kFree holds slot kNone, so no entry is kFree.
-        using Entry = std::uint64_t;
-        static constexpr Entry kFree = ~Entry{0};
-        std::size_t home(std::uint32_t dst) const noexcept;
-        std::size_t locate(std::uint32_t dst) const noexcept;
-        void place(Entry entry) noexcept;
-
-        std::vector<Entry> cells_;  // empty, or a power of two of them
-        std::size_t size_ = 0;
-        unsigned shift_ = 0;  // 64 minus the bits of a cell number
-    };
+    // Destination to slot for every filled slot. There are fewer slots than
+    // addresses (the node's own is never a destination), so no slot is ever
+    // kNoSlot and every other address, the largest too, can be a key.
+    static constexpr std::uint32_t kNoSlot = ~std::uint32_t{0};
+    using Index = core::FlatIndex<std::uint32_t, std::uint32_t, kNoSlot>;
 
     const Slot* find(std::uint32_t dst) const noexcept;
 
