@@ -8,7 +8,9 @@ on the same broker in the same run.
   (calls on one client keep the order they were made in); paho's `publish`
   only queues, so it never waits.
 - QoS 1 latency: one publish at a time, from the call until the PUBACK is in
-  (`publish_confirmed` for us, `wait_for_publish` for paho).
+  (`publish_confirmed` for us, `wait_for_publish` for paho). Beside both, the
+  floor of any asyncio client: a bare asyncio stream writing the same PUBLISH
+  and awaiting its 4-byte PUBACK.
 
 Rounds alternate ours and paho's in one run on one broker; each figure is the
 median over the rounds.
@@ -77,6 +79,28 @@ async def ours_latency(port, seconds):
     return samples
 
 
+def mqtt_packet(first, body):
+    return bytes([first, len(body)]) + body
+
+
+async def asyncio_floor(port, seconds):
+    reader, writer = await asyncio.open_connection("127.0.0.1", port)
+    client_id = f"bench-floor-{uuid.uuid4().hex[:8]}".encode()
+    writer.write(mqtt_packet(0x10, b"\x00\x04MQTT\x04\x02\x00\x3c" + len(client_id).to_bytes(2, "big") + client_id))
+    await reader.readexactly(4)
+    topic = b"bench/floor"
+    samples, pkid, start = [], 0, time.perf_counter()
+    while time.perf_counter() - start < seconds:
+        pkid = pkid % 65535 + 1
+        packet = mqtt_packet(0x32, len(topic).to_bytes(2, "big") + topic + pkid.to_bytes(2, "big") + PAYLOAD)
+        t = time.perf_counter()
+        writer.write(packet)
+        await reader.readexactly(4)
+        samples.append(time.perf_counter() - t)
+    writer.close()
+    return samples
+
+
 def paho_client(port):
     c = paho.Client(paho.CallbackAPIVersion.VERSION2, client_id=f"bench-paho-{uuid.uuid4().hex[:8]}",
                     protocol=paho.MQTTv311)
@@ -125,7 +149,7 @@ def paho_latency(port, seconds):
 
 async def main(seconds, rounds):
     rates = {"one": [], "batched": [], "paho": []}
-    latency = {"ours": [], "paho": []}
+    latency = {"ours": [], "paho": [], "floor": []}
     with tempfile.TemporaryDirectory() as directory, Mosquitto(Path(directory)) as broker:
         for r in range(rounds):
             runs = [
@@ -136,12 +160,13 @@ async def main(seconds, rounds):
             for name, run in runs if r % 2 == 0 else reversed(runs):
                 rates[name].append(await run())
             sides = [("ours", lambda: ours_latency(broker.port, seconds)),
-                     ("paho", lambda: asyncio.to_thread(paho_latency, broker.port, seconds))]
+                     ("paho", lambda: asyncio.to_thread(paho_latency, broker.port, seconds)),
+                     ("floor", lambda: asyncio_floor(broker.port, seconds))]
             for name, run in sides if r % 2 == 0 else reversed(sides):
                 latency[name].append(statistics.median(await run()))
 
     one, batch, theirs = (statistics.median(rates[k]) for k in ("one", "batched", "paho"))
-    ours_median, paho_median = statistics.median(latency["ours"]), statistics.median(latency["paho"])
+    ours_median, paho_median, floor_median = (statistics.median(latency[k]) for k in ("ours", "paho", "floor"))
     print("QoS 0 publish throughput (median of rounds)")
     print(f"  trovik MqttClient, one by one  {one:10.0f} msg/s")
     print(f"  trovik MqttClient, batches     {batch:10.0f} msg/s")
@@ -149,9 +174,11 @@ async def main(seconds, rounds):
     print("QoS 1 publish_confirmed latency (median of round medians)")
     print(f"  trovik MqttClient  {ours_median * 1e6:8.0f} us")
     print(f"  paho-mqtt          {paho_median * 1e6:8.0f} us")
+    print(f"  asyncio stream     {floor_median * 1e6:8.0f} us  (the floor: bare PUBLISH/PUBACK bytes)")
     print(f"throughput ratio (trovik / paho, higher is better) {one / theirs:.2f} one by one, "
           f"{batch / theirs:.2f} in batches")
-    print(f"latency ratio    (trovik / paho, lower is better)  {ours_median / paho_median:.2f}")
+    print(f"latency ratio    (trovik / paho, lower is better)  {ours_median / paho_median:.2f}"
+          f" (the asyncio floor: {floor_median / paho_median:.2f})")
 
 
 if __name__ == "__main__":

@@ -129,21 +129,32 @@ struct MqttClient {
 };
 
 // Queues a publish, handing the topic and payload over to the connection;
-// `confirmed` also waits for the broker's acknowledgement, letting other calls
-// go on meanwhile.
+// one that finds room in the request queue is queued inside the call.
+// `confirmed` also waits for the broker's acknowledgement, letting other
+// calls go on meanwhile.
 PyObject* publish(const MqttClient& self, std::string topic, Payload payload, const std::optional<std::string>& qos,
                   bool retain, bool confirmed) {
     std::optional<QoS> level = qos_of(qos);
-    return self.connection.call(
-        [topic = std::move(topic), payload = std::move(payload).take(), level, retain,
-         confirmed](ConnectionSlot::Held& held) mutable -> asio::awaitable<void> {
+    core::Bytes bytes = std::move(payload).take();
+    auto wait = [&] {
+        return [topic = std::move(topic), payload = std::move(bytes), level, retain,
+                confirmed](ConnectionSlot::Held& held) mutable -> asio::awaitable<void> {
             auto delivery =
                 value_or_fail(co_await held->transport.publish(std::move(topic), std::move(payload), level, retain));
             if (!confirmed) co_return;
             held.unlock();
             value_or_fail(co_await delivery.confirmed());
+        };
+    };
+    if (confirmed) return self.connection.call(wait(), none);
+    return self.connection.call_now_or_wait(
+        [&](Connection& connection) {
+            auto queued = connection.transport.try_publish(topic, bytes, level, retain);
+            if (!queued) return false;
+            value_or_fail(std::move(*queued));
+            return true;
         },
-        none);
+        wait, none);
 }
 
 // Copies, so that the message is still whole if the future turns out to be

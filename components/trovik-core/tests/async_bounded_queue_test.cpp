@@ -209,3 +209,28 @@ TEST_CASE("pushes and pops racing timeouts: each value reported queued arrives o
     CHECK(got == queued);
     CHECK(queued.size() > 0);
 }
+
+TEST_CASE("a push at once takes free room, never overtakes a waiting push, and leaves its value when refused") {
+    auto q = make(2);
+    int value = 1;
+    CHECK(q.tx->try_push(value) == std::optional(true));
+    value = 2;
+    CHECK(q.tx->try_push(value) == std::optional(true));
+    value = 3;
+    CHECK(q.tx->try_push(value) == std::nullopt);  // full
+    CHECK(value == 3);
+
+    auto waiting = start(push(q.tx, 4));
+    CHECK(still_waiting(waiting));
+    CHECK(q.rx->try_pop() == 1);  // the room goes to the push in line ...
+    CHECK(q.tx->try_push(value) == std::nullopt);  // ... and an at-once push waits its turn
+    CHECK(finish(waiting));
+    CHECK(q.rx->try_pop() == 2);
+    CHECK(q.tx->try_push(value) == std::optional(true));
+    CHECK(q.rx->try_pop() == 4);
+    CHECK(q.rx->try_pop() == 3);
+
+    q.rx.reset();  // the receiving end is gone
+    value = 5;
+    CHECK(q.tx->try_push(value) == std::optional(false));
+}

@@ -105,6 +105,20 @@ public:
         co_return co_await asio::async_write(*tcp_, bytes, use_tuple);
     }
 
+    // Writes what the socket takes at once, without waiting: over plain TCP
+    // the usual small write goes out whole with one system call and no
+    // timer. Gives how much was written; a full socket is no error. (TLS
+    // writes always go through `write`.)
+    std::size_t write_now(asio::const_buffer bytes, std::error_code& ec) {
+        ec.clear();
+        if (tls_) return 0;
+        if (!tcp_->non_blocking()) tcp_->non_blocking(true, ec);
+        if (ec) return 0;
+        const std::size_t written = tcp_->write_some(bytes, ec);
+        if (ec == asio::error::would_block || ec == asio::error::try_again) ec.clear();
+        return written;
+    }
+
     void shutdown_send() {
         std::error_code ignored;
         socket().shutdown(tcp::socket::shutdown_send, ignored);
@@ -360,26 +374,38 @@ private:
         write_wanted_.notify();
     }
 
+    static ConnectionError write_failure(const std::error_code& ec) {
+        if (is_peer_close(ec))
+            return ConnectionError::state("the broker closed the connection");
+        return ConnectionError::state("I/O error: " + describe_error(ec));
+    }
+
     // Writes whatever has been encoded since the last write, all in one
     // buffer, so a burst of packets costs one write, not one each.
     asio::awaitable<ConnectionError> write_loop() {
         for (;;) {
             while (outbox_.empty()) co_await write_wanted_.wait();
             sending_.swap(outbox_);
+            std::error_code failed;
+            const std::size_t at_once = stream_->write_now(asio::buffer(sending_), failed);
+            if (failed) co_return write_failure(failed);
+            if (at_once == sending_.size()) {
+                sending_.clear();
+                last_write_ = Clock::now();
+                flushed_.notify();
+                continue;
+            }
             writing_ = true;
             asio::steady_timer limit(executor_, options_.flush_timeout);
-            auto outcome =
-                co_await (stream_->write(asio::buffer(sending_)) || limit.async_wait(asio::use_awaitable));
+            auto rest = asio::buffer(sending_) + at_once;
+            auto outcome = co_await (stream_->write(rest) || limit.async_wait(asio::use_awaitable));
             writing_ = false;
             if (sending_.capacity() > write_buffer_kept)
                 codec::Bytes().swap(sending_);
             else
                 sending_.clear();
             if (outcome.index() == 1) co_return ConnectionError::flush_timeout();
-            if (auto [ec, count] = std::get<0>(outcome); ec) {
-                if (is_peer_close(ec)) co_return ConnectionError::state("the broker closed the connection");
-                co_return ConnectionError::state("I/O error: " + describe_error(ec));
-            }
+            if (auto [ec, count] = std::get<0>(outcome); ec) co_return write_failure(ec);
             last_write_ = Clock::now();
             flushed_.notify();
         }

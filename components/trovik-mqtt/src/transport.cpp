@@ -273,22 +273,28 @@ Result<client::Handle> MqttTransport::live() const {
     return *client_;
 }
 
-asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string topic, core::Bytes payload,
-                                                                    std::optional<QoS> qos, bool retain) {
+Result<client::Handle> MqttTransport::ready_to_publish(std::string_view topic, std::size_t payload_size,
+                                                       QoS level) const {
     auto client = live();
-    if (!client) co_return std::unexpected(client.error());
-    if (auto checked = check_topic(topic); !checked) co_return std::unexpected(checked.error());
-    const QoS level = qos.value_or(config_.qos());
-
+    if (!client) return client;
+    if (auto checked = check_topic(topic); !checked) return std::unexpected(checked.error());
     // MQTT cannot express a longer packet, whatever limit the config sets.
     const std::size_t limit =
         std::min(config_.max_packet_size(), codec::max_remaining_length + codec::header_size(codec::max_remaining_length));
-    const std::size_t size = codec::publish_packet_size(topic.size(), payload.size(), level);
+    const std::size_t size = codec::publish_packet_size(topic.size(), payload_size, level);
     if (size > limit) {
-        co_return std::unexpected(Error::transport_fault("the message makes a " + std::to_string(size) +
-                                                         "-byte packet, over this connection's " +
-                                                         std::to_string(limit) + "-byte limit"));
+        return std::unexpected(Error::transport_fault("the message makes a " + std::to_string(size) +
+                                                      "-byte packet, over this connection's " + std::to_string(limit) +
+                                                      "-byte limit"));
     }
+    return client;
+}
+
+asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string topic, core::Bytes payload,
+                                                                    std::optional<QoS> qos, bool retain) {
+    const QoS level = qos.value_or(config_.qos());
+    auto client = ready_to_publish(topic, payload.size(), level);
+    if (!client) co_return std::unexpected(client.error());
 
     auto requested = requested_;
     auto delivery = requested->push(level);
@@ -307,6 +313,23 @@ asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string t
     if (!queued) co_return std::unexpected(map_client_error());
     pending.requested = nullptr;
     co_return std::move(delivery);
+}
+
+std::optional<Result<delivery::Delivery>> MqttTransport::try_publish(std::string& topic, core::Bytes& payload,
+                                                                     std::optional<QoS> qos, bool retain) {
+    const QoS level = qos.value_or(config_.qos());
+    auto client = ready_to_publish(topic, payload.size(), level);
+    if (!client) return std::unexpected(client.error());
+    auto delivery = requested_->push(level);
+    client::Request request = client::PublishRequest{std::move(topic), level, retain, std::move(payload)};
+    const std::optional<bool> queued = client->try_push(request);
+    if (queued && *queued) return delivery;
+    requested_->withdraw();
+    if (queued) return std::unexpected(map_client_error());
+    auto& kept = std::get<client::PublishRequest>(request);
+    topic = std::move(kept.topic);
+    payload = std::move(kept.payload);
+    return std::nullopt;
 }
 
 asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string_view topic,

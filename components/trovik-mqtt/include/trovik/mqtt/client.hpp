@@ -121,6 +121,9 @@ public:
     explicit Handle(RequestSender sender) : sender_(std::move(sender)) {}
 
     asio::awaitable<bool> publish(PublishRequest request) { return sender_.async_push(Request(std::move(request))); }
+    // Queues at once when that needs no waiting; `request` is left as it was
+    // when it would (see BoundedSender::try_push).
+    std::optional<bool> try_push(Request& request) { return sender_.try_push(request); }
     asio::awaitable<bool> subscribe(SubscribeRequest request) { return sender_.async_push(Request(std::move(request))); }
     asio::awaitable<bool> disconnect() { return sender_.async_push(Request(DisconnectRequest{})); }
 

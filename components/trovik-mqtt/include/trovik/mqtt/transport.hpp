@@ -89,6 +89,13 @@ public:
     asio::awaitable<Result<delivery::Delivery>> publish(std::string_view topic, std::span<const std::uint8_t> payload,
                                                         std::optional<QoS> qos, bool retain);
 
+    // The same publish done at once, when there is room in the request queue
+    // and nothing waits for it: the delivery or the refusal, or nothing when
+    // it would have to wait, and `topic` and `payload` are then left as they
+    // were.
+    std::optional<Result<delivery::Delivery>> try_publish(std::string& topic, core::Bytes& payload,
+                                                          std::optional<QoS> qos, bool retain);
+
     // publish at the config's QoS, not retained, without waiting for the
     // delivery. Borrows as the publish above does.
     asio::awaitable<Result<void>> send(std::string_view topic, std::span<const std::uint8_t> payload);
@@ -99,6 +106,11 @@ public:
 
 private:
     struct Task;
+
+    // The request handle, when a publish of `topic` with `payload_size` bytes
+    // at `level` may go out: the connection is live, the topic names one
+    // topic, and the packet fits the limit.
+    Result<client::Handle> ready_to_publish(std::string_view topic, std::size_t payload_size, QoS level) const;
 
     // Ends the inbox channel and aborts the event-loop task, without a DISCONNECT.
     void drop_connection() noexcept;

@@ -134,6 +134,17 @@ struct BoundedState {
         return take();
     }
 
+    // Queues at once when there is room and no push is in line or under way
+    // (it would otherwise overtake them); else leaves `value` as it was.
+    std::optional<bool> try_push(T& value) {
+        std::lock_guard lock(guard);
+        if (receiver_gone) return false;
+        if (!pushes.empty() || reserved > 0 || !has_room()) return std::nullopt;
+        items.push_back(std::move(value));
+        serve_pops();
+        return true;
+    }
+
     void attach_sender() {
         std::lock_guard lock(guard);
         ++senders;
@@ -297,6 +308,12 @@ public:
     // dropped) when the receiving end is gone; operation_aborted when
     // cancelled, having queued nothing. Defaults to use_awaitable, so
     // `bool queued = co_await sender.async_push(value);`.
+    // Queues `value` at once, never waiting: true once queued, false (the
+    // value dropped) when the receiving end is gone, nothing when it would
+    // have to wait (the queue full, or earlier pushes still in line), and
+    // `value` is then left as it was.
+    std::optional<bool> try_push(T& value) const { return state_->try_push(value); }
+
     template <class Token = asio::use_awaitable_t<>>
     auto async_push(T value, Token&& token = {}) const {
         return asio::async_initiate<Token, void(std::error_code, bool)>(
