@@ -2,9 +2,9 @@
 // the trip through CBOR and back, and reader failures surface unchanged. The
 // reader reads what nlohmann-json's CBOR reader reads, to the same values.
 // libFuzzer options: -max_len=4096
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cmath>
 #include <limits>
 #include <span>
 #include <string>

@@ -45,7 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (const auto packed = unit.encode(floats)) {
         const auto unpacked = unit.decode(*packed);
         FUZZ_CHECK(unpacked.has_value() && unpacked->size() == floats.size());
-        for (std::size_t i = 0; i < floats.size(); ++i) FUZZ_CHECK((*unpacked)[i] == std::round(floats[i]));
+        for (std::size_t i = 0; i < floats.size(); ++i)
+            FUZZ_CHECK((*unpacked)[i] == std::round(floats[i]));
     }
     return 0;
 }

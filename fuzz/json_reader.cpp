@@ -3,9 +3,9 @@
 // transcoder refuses exactly what the reader refuses, with its message. The
 // reader takes what nlohmann-json takes, and reads the same values from it.
 // libFuzzer options: -max_len=4096
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cmath>
 #include <span>
 
 #include <nlohmann/json.hpp>

@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 4) {
         FUZZ_CHECK(!message && message.error().detail() == "ladder record is missing its length header");
     } else {
-        const std::size_t length = std::size_t{data[0]} << 24 | std::size_t{data[1]} << 16 |
-                                   std::size_t{data[2]} << 8 | data[3];
+        const std::size_t length =
+            std::size_t{data[0]} << 24 | std::size_t{data[1]} << 16 | std::size_t{data[2]} << 8 | data[3];
         if (length > size - 4) {
             FUZZ_CHECK(!message && message.error().detail() == "ladder record topic is truncated");
         } else {

@@ -28,8 +28,7 @@ void check_round_trip(const Packet& packet) {
     const Bytes encoded = encode(packet);
     FUZZ_CHECK(read_whole(encoded) == packet);
     if (const auto* publish = std::get_if<Publish>(&packet))
-        FUZZ_CHECK(publish_packet_size(publish->topic.size(), publish->payload.size(), publish->qos) ==
-                   encoded.size());
+        FUZZ_CHECK(publish_packet_size(publish->topic.size(), publish->payload.size(), publish->qos) == encoded.size());
 }
 
 }  // namespace

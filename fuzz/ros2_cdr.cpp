@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     FuzzedDataProvider provider(data, size);
     std::vector<Read> reads(provider.ConsumeIntegralInRange<std::size_t>(0, 32));
-    for (auto& read : reads) read = provider.PickValueInArray({Read::I32, Read::U32, Read::F32, Read::F64});
+    for (auto& read : reads)
+        read = provider.PickValueInArray({Read::I32, Read::U32, Read::F32, Read::F64});
     const std::vector<std::uint8_t> bytes = provider.ConsumeRemainingBytes<std::uint8_t>();
 
     auto reader = CdrReader::open(bytes);
@@ -103,7 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         write_one(writer, value);
         FUZZ_CHECK(writer.bytes().size() == 4 + value.end);
         const std::size_t w = width(value.read);
-        FUZZ_CHECK(std::ranges::equal(std::span(writer.bytes()).last(w), std::span(bytes).subspan(4 + value.end - w, w)));
+        FUZZ_CHECK(
+            std::ranges::equal(std::span(writer.bytes()).last(w), std::span(bytes).subspan(4 + value.end - w, w)));
     }
     auto again = CdrReader::open(writer.bytes());
     FUZZ_CHECK(again.has_value());

@@ -33,11 +33,13 @@ void check_name(std::string_view name) {
     for (const auto kind : kinds) {
         const auto topic = dds_topic(name, kind);
         FUZZ_CHECK(topic.has_value() == qualified);
-        if (topic) FUZZ_CHECK(*topic == std::string(dds_prefix(kind)) + std::string(name) + std::string(dds_suffix(kind)));
+        if (topic)
+            FUZZ_CHECK(*topic == std::string(dds_prefix(kind)) + std::string(name) + std::string(dds_suffix(kind)));
     }
     const std::string mangled = percent_mangle(name);
     FUZZ_CHECK(mangled.size() == name.size() && mangled.find('/') == std::string::npos);
-    for (std::size_t i = 0; i < name.size(); ++i) FUZZ_CHECK(mangled[i] == (name[i] == '/' ? '%' : name[i]));
+    for (std::size_t i = 0; i < name.size(); ++i)
+        FUZZ_CHECK(mangled[i] == (name[i] == '/' ? '%' : name[i]));
 
     const auto kind = entity_kind_from_name(name);
     if (kind) {

@@ -36,11 +36,13 @@ bool glob(std::string_view pattern, std::string_view text) {
     ok[0] = 1;
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         if (pattern.substr(i).starts_with("$*")) {
-            for (std::size_t j = 1; j <= text.size(); ++j) ok[j] = ok[j] || ok[j - 1];
+            for (std::size_t j = 1; j <= text.size(); ++j)
+                ok[j] = ok[j] || ok[j - 1];
             ++i;
             continue;
         }
-        for (std::size_t j = text.size(); j > 0; --j) ok[j] = ok[j - 1] && text[j - 1] == pattern[i];
+        for (std::size_t j = text.size(); j > 0; --j)
+            ok[j] = ok[j - 1] && text[j - 1] == pattern[i];
         ok[0] = 0;
     }
     return ok[text.size()];
@@ -171,6 +173,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_one(b);
     check_pair(a, b);
     check_pair(b, a);
-    for (const auto chunk : split(a)) (void)keyexpr::canon_chunk(chunk);
+    for (const auto chunk : split(a))
+        (void)keyexpr::canon_chunk(chunk);
     return 0;
 }

@@ -23,7 +23,8 @@ constexpr OrderEntry kOrder[] = {
 };
 
 const Function version_fn{"version", "Returns the version of the native trovik module.", {}, []() -> PyObject* {
-                              static PyObject* text = check(PyUnicode_FromString(TROVIK_VERSION));  // kept for the process
+                              static PyObject* text =
+                                  check(PyUnicode_FromString(TROVIK_VERSION));  // kept for the process
                               Py_INCREF(text);
                               return text;
                           }};
@@ -87,7 +88,8 @@ PyObject* make_constant(PyObject*, const void* context) {
 }
 
 const bool constants_contributed = [] {
-    for (const Constant& c : kConstants) contribute_as(c.source, c.name, &make_constant, &c);
+    for (const Constant& c : kConstants)
+        contribute_as(c.source, c.name, &make_constant, &c);
     return true;
 }();
 

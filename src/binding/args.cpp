@@ -148,7 +148,8 @@ void Signature::too_many(std::size_t given) const {
 void Signature::place_keyword(PyObject* key, PyObject* value, std::size_t nargs, PyObject** out) const {
     for (std::size_t i = 0; i < params_.size(); ++i) {
         if (!same_name(key, params_[i].name)) continue;
-        if (i < nargs || out[i]) raise_type_error(display_ + " got multiple values for argument '" + key_text(key) + "'");
+        if (i < nargs || out[i])
+            raise_type_error(display_ + " got multiple values for argument '" + key_text(key) + "'");
         out[i] = value;
         return;
     }
@@ -177,10 +178,12 @@ void Signature::finish(PyObject** out, std::size_t) const {
 void Signature::parse(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** out) const {
     auto given = static_cast<std::size_t>(nargs);
     if (given > positional_) too_many(given);
-    for (std::size_t i = 0; i < params_.size(); ++i) out[i] = i < given ? args[i] : nullptr;
+    for (std::size_t i = 0; i < params_.size(); ++i)
+        out[i] = i < given ? args[i] : nullptr;
     if (kwnames) {
         Py_ssize_t n = PyTuple_Size(kwnames);
-        for (Py_ssize_t k = 0; k < n; ++k) place_keyword(PyTuple_GetItem(kwnames, k), args[nargs + k], given, out);
+        for (Py_ssize_t k = 0; k < n; ++k)
+            place_keyword(PyTuple_GetItem(kwnames, k), args[nargs + k], given, out);
     }
     finish(out, given);
 }
@@ -193,7 +196,8 @@ void Signature::parse_tuple(PyObject* args, PyObject* kwargs, PyObject** out) co
     if (kwargs) {
         PyObject *key, *value;
         Py_ssize_t pos = 0;
-        while (PyDict_Next(kwargs, &pos, &key, &value)) place_keyword(key, value, given, out);
+        while (PyDict_Next(kwargs, &pos, &key, &value))
+            place_keyword(key, value, given, out);
     }
     finish(out, given);
 }

@@ -29,16 +29,43 @@ struct arg {
     const char* shown = nullptr;  // how the signature writes the default, if not the value itself
 
     constexpr arg(const char* n) : name(n) {}
-    constexpr arg none() const { arg a = *this; a.kind = Default::None; return a; }
+    constexpr arg none() const {
+        arg a = *this;
+        a.kind = Default::None;
+        return a;
+    }
     constexpr arg def(int v) const { return def(static_cast<long long>(v)); }
-    constexpr arg def(long long v) const { arg a = *this; a.kind = Default::Int; a.int_value = v; return a; }
+    constexpr arg def(long long v) const {
+        arg a = *this;
+        a.kind = Default::Int;
+        a.int_value = v;
+        return a;
+    }
     constexpr arg def(unsigned v) const { return def(static_cast<long long>(v)); }
     constexpr arg def(unsigned long long v) const { return def(static_cast<long long>(v)); }
-    constexpr arg def(double v) const { arg a = *this; a.kind = Default::Float; a.float_value = v; return a; }
-    constexpr arg def(bool v) const { arg a = *this; a.kind = v ? Default::True : Default::False; return a; }
-    constexpr arg def(const char* v) const { arg a = *this; a.kind = Default::Text; a.text_value = v; return a; }
+    constexpr arg def(double v) const {
+        arg a = *this;
+        a.kind = Default::Float;
+        a.float_value = v;
+        return a;
+    }
+    constexpr arg def(bool v) const {
+        arg a = *this;
+        a.kind = v ? Default::True : Default::False;
+        return a;
+    }
+    constexpr arg def(const char* v) const {
+        arg a = *this;
+        a.kind = Default::Text;
+        a.text_value = v;
+        return a;
+    }
     // Writes the default as `text` in the signature, e.g. "..." for a size.
-    constexpr arg show(const char* text) const { arg a = *this; a.shown = text; return a; }
+    constexpr arg show(const char* text) const {
+        arg a = *this;
+        a.shown = text;
+        return a;
+    }
 };
 
 // One entry of a parameter list: a parameter or the keyword-only marker.

@@ -60,8 +60,7 @@ private:
 // type object, created on first use.
 class ClassBase {
 public:
-    ClassBase(const char* name, const char* doc, std::size_t basicsize, destructor dealloc,
-              std::source_location where);
+    ClassBase(const char* name, const char* doc, std::size_t basicsize, destructor dealloc, std::source_location where);
     ClassBase(const ClassBase&) = delete;
 
     // The type object (borrowed); creates it on first use. NULL with an
@@ -76,7 +75,10 @@ protected:
     void add_method(const char* name, PyCFunction fn, int flags, const char* doc);
     void add_getter(const char* name, getter get, const char* doc);
     void add_slot(int slot, void* fn);
-    void set_constructor_doc(const char* doc) { doc_ = doc; has_init_ = true; }
+    void set_constructor_doc(const char* doc) {
+        doc_ = doc;
+        has_init_ = true;
+    }
 
     const char* name_;
     const char* doc_;
@@ -339,14 +341,11 @@ private:
         static inline Class* cls = nullptr;
         static PyObject* get(PyObject* self, void*) { return unary(self); }
         static PyObject* unary(PyObject* self) {
-            return guarded([&] {
-                return with_self<F>(self, [](auto&& s) -> PyObject* { return to_py(F{}(s)); });
-            });
+            return guarded([&] { return with_self<F>(self, [](auto&& s) -> PyObject* { return to_py(F{}(s)); }); });
         }
         static Py_ssize_t length(PyObject* self) {
-            PyObject* r = guarded([&] {
-                return with_self<F>(self, [](auto&& s) -> PyObject* { return to_py(F{}(s)); });
-            });
+            PyObject* r =
+                guarded([&] { return with_self<F>(self, [](auto&& s) -> PyObject* { return to_py(F{}(s)); }); });
             if (!r) return -1;
             Py_ssize_t n = PyLong_AsSsize_t(r);
             Py_DECREF(r);
@@ -383,8 +382,7 @@ struct In {
 template <class U>
 struct Caster<In<U>> {
     In<U> v;
-    explicit Caster(PyObject* o)
-        : v{&static_cast<Instance<U>*>(ClassOf<U>::cls->instance_of(o))->value()} {}
+    explicit Caster(PyObject* o) : v{&static_cast<Instance<U>*>(ClassOf<U>::cls->instance_of(o))->value()} {}
     In<U> get() const { return v; }
 };
 

@@ -172,11 +172,15 @@ inline PyObject* to_py(const char* v) { return to_py(std::string_view(v)); }
 inline PyObject* to_py(float v) { return to_py(static_cast<double>(v)); }
 template <class T>
     requires(std::is_integral_v<T> && std::is_signed_v<T> && !std::is_same_v<T, long long>)
-PyObject* to_py(T v) { return to_py(static_cast<long long>(v)); }
+PyObject* to_py(T v) {
+    return to_py(static_cast<long long>(v));
+}
 template <class T>
     requires(std::is_integral_v<T> && std::is_unsigned_v<T> && !std::is_same_v<T, bool> &&
              !std::is_same_v<T, unsigned long long>)
-PyObject* to_py(T v) { return to_py(static_cast<unsigned long long>(v)); }
+PyObject* to_py(T v) {
+    return to_py(static_cast<unsigned long long>(v));
+}
 PyObject* none();
 
 template <class T>

@@ -49,7 +49,8 @@ PyObject* ErrorSubclass::instance(std::string_view kind, std::string_view messag
         throw std::logic_error(qualified_name_ + ": kind '" + std::string(kind) + "' is not snake_case");
     for (const Detail& d : details) {
         bool declared = false;
-        for (const char* a : attributes_) declared = declared || std::strcmp(a, d.name) == 0;
+        for (const char* a : attributes_)
+            declared = declared || std::strcmp(a, d.name) == 0;
         if (!declared) throw std::logic_error(qualified_name_ + " has no attribute '" + d.name + "'");
     }
     PyObject* t = type();
@@ -68,7 +69,8 @@ PyObject* ErrorSubclass::instance(std::string_view kind, std::string_view messag
     return instance.release();
 }
 
-void ErrorSubclass::raise(std::string_view kind, std::string_view message, std::initializer_list<Detail> details) const {
+void ErrorSubclass::raise(std::string_view kind, std::string_view message,
+                          std::initializer_list<Detail> details) const {
     Ref exc(instance(kind, message, details));
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
     throw PendingError{};

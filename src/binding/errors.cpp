@@ -33,11 +33,10 @@ PyObject* new_exception_type(const char* qualified, const char* doc, PyObject* b
 PyObject* fault_type() {
     static PyObject* type = nullptr;
     if (!type) {
-        type = PyErr_NewExceptionWithDoc(
-            "trovik.InternalFault",
-            "Raised when trovik meets a broken internal invariant. It derives from\n"
-            "BaseException so that `except Exception` does not swallow it.",
-            PyExc_BaseException, nullptr);
+        type = PyErr_NewExceptionWithDoc("trovik.InternalFault",
+                                         "Raised when trovik meets a broken internal invariant. It derives from\n"
+                                         "BaseException so that `except Exception` does not swallow it.",
+                                         PyExc_BaseException, nullptr);
     }
     return type;
 }
@@ -54,7 +53,8 @@ PyObject* panic_type() {
 
 PyObject* trovik_error_type() {
     static PyObject* type = nullptr;
-    if (!type) type = new_exception_type("trovik.TrovikError", "Raised when a trovik operation fails.", PyExc_Exception);
+    if (!type)
+        type = new_exception_type("trovik.TrovikError", "Raised when a trovik operation fails.", PyExc_Exception);
     return type;
 }
 

@@ -48,8 +48,7 @@ Placement place(std::span<const OrderEntry> order, std::span<const Contribution>
         }
         auto at = position.find(entry.name);
         if (at == position.end()) {
-            problem(quoted(entry.name) + " is contributed by " + quoted(source) +
-                    " but not in the registration order");
+            problem(quoted(entry.name) + " is contributed by " + quoted(source) + " but not in the registration order");
             continue;
         }
         std::string_view expected = order[at->second].source;

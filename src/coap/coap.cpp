@@ -23,16 +23,19 @@ namespace trovik::py {
 const BindingSource this_source{"coap"};
 
 coap::CoapConfig coap_settings(std::string host, std::uint16_t port, std::optional<std::string> bind,
-                    std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
-                    std::optional<std::uint32_t> max_retransmits) {
+                               std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
+                               std::optional<std::uint32_t> max_retransmits) {
     coap::CoapConfig config;
     config.host = std::move(host);
     config.port = port;
     if (bind) config.bind = std::move(*bind);
     if (reliability) {
-        if (*reliability == "Confirmable") config.confirmable = true;
-        else if (*reliability == "NonConfirmable") config.confirmable = false;
-        else raise_trovik("unknown reliability " + *reliability);
+        if (*reliability == "Confirmable")
+            config.confirmable = true;
+        else if (*reliability == "NonConfirmable")
+            config.confirmable = false;
+        else
+            raise_trovik("unknown reliability " + *reliability);
     }
     if (ack_timeout_ms) config.ack_timeout = std::chrono::milliseconds(*ack_timeout_ms);
     if (max_retransmits) config.max_retransmits = *max_retransmits;
@@ -61,62 +64,58 @@ struct CoapClient {
     ClientSlot state;
 };
 
-Class<CoapClient> coap_client_class{"CoapClient", "A CoAP endpoint.", [](auto& c) {
-    c.no_borrow();  // the transport sits behind the client's own asynchronous mutex
-    c.init({kw_only, "host", "port", arg("bind").none(), arg("reliability").none(), arg("ack_timeout_ms").none(),
-            arg("max_retransmits").none()},
-           [](std::string host, std::uint16_t port, std::optional<std::string> bind,
-              std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
-              std::optional<std::uint32_t> max_retransmits) {
-               auto config = coap_settings(std::move(host), port, std::move(bind), std::move(reliability),
-                                            ack_timeout_ms, max_retransmits);
-               return CoapClient{ClientSlot(std::in_place, make_coap_transport(std::move(config)))};
-           });
-    c.def("connect", "Binds the local socket so the endpoint can carry traffic.",
-          [](const CoapClient& self) {
-              return self.state.call(
-                  [](ClientSlot::Held& held) -> asio::awaitable<void> {
-                      value_or_fail(co_await held->transport.connect());
-                  },
-                  none);
-          });
-    c.def("send", "Sends a payload to a resource path.", {"topic", "payload"},
-          [](const CoapClient& self, std::string topic, Payload payload) {
-              return self.state.call(
-                  [topic = std::move(topic), payload = std::move(payload).take()](
-                      ClientSlot::Held& held) -> asio::awaitable<void> {
-                      value_or_fail(co_await held->transport.send(topic, payload));
-                  },
-                  none);
-          });
-    c.def("subscribe", "Observes a resource path, so messages published to it reach `recv`.", {"topic"},
-          [](const CoapClient& self, std::string topic) {
-              return self.state.call(
-                  [topic = std::move(topic)](ClientSlot::Held& held) -> asio::awaitable<void> {
-                      value_or_fail(co_await held->transport.subscribe(topic));
-                  },
-                  none);
-          });
-    c.def("recv", "Waits for the next message on an observed path, or `None` once closed.",
-          [](const CoapClient& self) {
-              return self.state.call(
-                  [](ClientSlot::Held& held) -> asio::awaitable<std::optional<core::Message>> {
-                      co_return value_or_fail(co_await held->transport.recv());
-                  },
-                  message_or_none);
-          });
-    c.def("is_connected", "Whether the local socket is bound.",
-          [](const CoapClient& self) {
-              return self.state.call(
-                  [](ClientSlot::Held& held) -> asio::awaitable<bool> { co_return held->transport.is_connected(); },
-                  [](bool connected) { return to_py(connected); });
-          });
-    c.def("disconnect", "Releases the socket the endpoint holds.",
-          [](const CoapClient& self) {
-              return self.state.call(
-                  [](ClientSlot::Held& held) -> asio::awaitable<void> { co_await held->transport.disconnect(); }, none);
-          });
-}};
+Class<CoapClient> coap_client_class{
+    "CoapClient", "A CoAP endpoint.", [](auto& c) {
+        c.no_borrow();  // the transport sits behind the client's own asynchronous mutex
+        c.init({kw_only, "host", "port", arg("bind").none(), arg("reliability").none(), arg("ack_timeout_ms").none(),
+                arg("max_retransmits").none()},
+               [](std::string host, std::uint16_t port, std::optional<std::string> bind,
+                  std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
+                  std::optional<std::uint32_t> max_retransmits) {
+                   auto config = coap_settings(std::move(host), port, std::move(bind), std::move(reliability),
+                                               ack_timeout_ms, max_retransmits);
+                   return CoapClient{ClientSlot(std::in_place, make_coap_transport(std::move(config)))};
+               });
+        c.def("connect", "Binds the local socket so the endpoint can carry traffic.", [](const CoapClient& self) {
+            return self.state.call(
+                [](ClientSlot::Held& held) -> asio::awaitable<void> {
+                    value_or_fail(co_await held->transport.connect());
+                },
+                none);
+        });
+        c.def("send", "Sends a payload to a resource path.", {"topic", "payload"},
+              [](const CoapClient& self, std::string topic, Payload payload) {
+                  return self.state.call(
+                      [topic = std::move(topic), payload = std::move(payload).take()](ClientSlot::Held& held)
+                          -> asio::awaitable<void> { value_or_fail(co_await held->transport.send(topic, payload)); },
+                      none);
+              });
+        c.def("subscribe", "Observes a resource path, so messages published to it reach `recv`.", {"topic"},
+              [](const CoapClient& self, std::string topic) {
+                  return self.state.call(
+                      [topic = std::move(topic)](ClientSlot::Held& held) -> asio::awaitable<void> {
+                          value_or_fail(co_await held->transport.subscribe(topic));
+                      },
+                      none);
+              });
+        c.def("recv", "Waits for the next message on an observed path, or `None` once closed.",
+              [](const CoapClient& self) {
+                  return self.state.call(
+                      [](ClientSlot::Held& held) -> asio::awaitable<std::optional<core::Message>> {
+                          co_return value_or_fail(co_await held->transport.recv());
+                      },
+                      message_or_none);
+              });
+        c.def("is_connected", "Whether the local socket is bound.", [](const CoapClient& self) {
+            return self.state.call(
+                [](ClientSlot::Held& held) -> asio::awaitable<bool> { co_return held->transport.is_connected(); },
+                [](bool connected) { return to_py(connected); });
+        });
+        c.def("disconnect", "Releases the socket the endpoint holds.", [](const CoapClient& self) {
+            return self.state.call(
+                [](ClientSlot::Held& held) -> asio::awaitable<void> { co_await held->transport.disconnect(); }, none);
+        });
+    }};
 
 // ---- CoapServer ---------------------------------------------------------------
 
@@ -151,14 +150,11 @@ Class<CoapServer> coap_server_class{
             auto publisher = state.unguarded().server.publisher();
             return CoapServer{std::move(state), std::move(publisher)};
         });
-        c.def("connect", "Binds the socket and starts answering requests.",
-              [](const CoapServer& self) {
-                  return self.state.call(
-                      [](ServerSlot::Held& held) -> asio::awaitable<void> {
-                          value_or_fail(co_await held->server.connect());
-                      },
-                      none);
-              });
+        c.def("connect", "Binds the socket and starts answering requests.", [](const CoapServer& self) {
+            return self.state.call(
+                [](ServerSlot::Held& held) -> asio::awaitable<void> { value_or_fail(co_await held->server.connect()); },
+                none);
+        });
         c.def("subscribe",
               "Takes the readings sent to the paths a filter matches, with `+` for one\nlevel and `#` for the rest.",
               {"filter"}, [](const CoapServer& self, std::string filter) {
@@ -173,22 +169,19 @@ Class<CoapServer> coap_server_class{
               [](const CoapServer& self, std::string path, Payload payload) {
                   return start_awaitable(server_send(self.publisher, std::move(path), std::move(payload).take()), none);
               });
-        c.def("recv", "Waits for the next reading sent to a path the server takes.",
-              [](const CoapServer& self) {
-                  return self.state.call(
-                      [](ServerSlot::Held& held) -> asio::awaitable<std::optional<core::Message>> {
-                          co_return value_or_fail(co_await held->server.recv());
-                      },
-                      message_or_none);
-              });
+        c.def("recv", "Waits for the next reading sent to a path the server takes.", [](const CoapServer& self) {
+            return self.state.call(
+                [](ServerSlot::Held& held) -> asio::awaitable<std::optional<core::Message>> {
+                    co_return value_or_fail(co_await held->server.recv());
+                },
+                message_or_none);
+        });
         c.def("observers", "Counts the clients observing a resource.", {"path"},
               [](const CoapServer& self, std::string_view path) { return self.publisher.observers(path); });
-        c.def("disconnect", "Closes the socket, keeping the resources and filters.",
-              [](const CoapServer& self) {
-                  return self.state.call(
-                      [](ServerSlot::Held& held) -> asio::awaitable<void> { co_await held->server.disconnect(); },
-                      none);
-              });
+        c.def("disconnect", "Closes the socket, keeping the resources and filters.", [](const CoapServer& self) {
+            return self.state.call(
+                [](ServerSlot::Held& held) -> asio::awaitable<void> { co_await held->server.disconnect(); }, none);
+        });
         c.prop("local_port",
                "The port the server listens on, which names the one the system chose for\nport 0, or `None` while it "
                "is not connected.",

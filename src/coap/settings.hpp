@@ -20,8 +20,8 @@ namespace trovik::py {
 // than "Confirmable" or "NonConfirmable" raises TrovikError
 // "unknown reliability {}" (throws PendingError).
 coap::CoapConfig coap_settings(std::string host, std::uint16_t port, std::optional<std::string> bind,
-                    std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
-                    std::optional<std::uint32_t> max_retransmits);
+                               std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
+                               std::optional<std::uint32_t> max_retransmits);
 
 // A new, unconnected client transport on the shared runtime. It opens nothing;
 // it only draws the first message id.

@@ -37,28 +37,30 @@ Class<Quantizer> quantizer_class{
               "refused, since the format has no way to carry a missing reading.",
               {"readings"},
               // Each reading is narrowed to 32 bits on the way in: 1e300 arrives as inf and is refused.
-              [](const Quantizer& self, std::vector<float> readings) {
-                  return unwrap(self.encode(readings));
-              });
+              [](const Quantizer& self, std::vector<float> readings) { return unwrap(self.encode(readings)); });
         c.def("decode", "Decodes a batch back into readings, to within the quantizer's precision.", {"bytes"},
               [](const Quantizer& self, ByteView bytes) { return unwrap(self.decode(bytes)); });
     }};
 
-const Function json_to_cbor_bytes_fn{
-    "json_to_cbor_bytes", "Converts a JSON document into its CBOR encoding, which is typically smaller.",
-    {"json"}, [](ByteView json) { return unwrap(codec::json_to_cbor(json)); }};
+const Function json_to_cbor_bytes_fn{"json_to_cbor_bytes",
+                                     "Converts a JSON document into its CBOR encoding, which is typically smaller.",
+                                     {"json"},
+                                     [](ByteView json) { return unwrap(codec::json_to_cbor(json)); }};
 
 const Function cbor_to_json_bytes_fn{
-    "cbor_to_json_bytes", "Converts a CBOR document back into its JSON encoding.",
-    {"cbor"}, [](ByteView cbor) { return unwrap(codec::cbor_to_json(cbor)); }};
+    "cbor_to_json_bytes", "Converts a CBOR document back into its JSON encoding.", {"cbor"}, [](ByteView cbor) {
+        return unwrap(codec::cbor_to_json(cbor));
+    }};
 
-const Function encode_delta_samples_fn{
-    "encode_delta_samples", "Delta-encodes a series of integer samples into a compact buffer.",
-    {"samples"}, [](std::vector<std::int64_t> samples) { return codec::encode_deltas(samples); }};
+const Function encode_delta_samples_fn{"encode_delta_samples",
+                                       "Delta-encodes a series of integer samples into a compact buffer.",
+                                       {"samples"},
+                                       [](std::vector<std::int64_t> samples) { return codec::encode_deltas(samples); }};
 
-const Function decode_delta_samples_fn{
-    "decode_delta_samples", "Decodes a delta-encoded buffer back into its integer samples.",
-    {"bytes"}, [](ByteView bytes) { return unwrap(codec::decode_deltas(bytes)); }};
+const Function decode_delta_samples_fn{"decode_delta_samples",
+                                       "Decodes a delta-encoded buffer back into its integer samples.",
+                                       {"bytes"},
+                                       [](ByteView bytes) { return unwrap(codec::decode_deltas(bytes)); }};
 
 }  // namespace
 }  // namespace trovik::py

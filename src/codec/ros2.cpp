@@ -100,19 +100,22 @@ const Function ros2_is_valid_name_fn{"ros2_is_valid_name",
                                      [](std::string_view name) { return ros2::is_valid_name(name); }};
 
 const Function ros2_is_fully_qualified_fn{
-    "ros2_is_fully_qualified", "Reports whether a name is fully qualified, so it resolves with no namespace.",
-    {"name"}, [](std::string_view name) { return ros2::is_fully_qualified(name); }};
+    "ros2_is_fully_qualified",
+    "Reports whether a name is fully qualified, so it resolves with no namespace.",
+    {"name"},
+    [](std::string_view name) { return ros2::is_fully_qualified(name); }};
 
-const Function ros2_entity_kind_prefix_fn{"ros2_entity_kind_prefix",
-                                          "Returns the DDS topic prefix a subsystem uses.",
-                                          {"kind"},
-                                          [](std::string_view kind) { return ros2::dds_prefix(kind_of(kind)); }};
+const Function ros2_entity_kind_prefix_fn{
+    "ros2_entity_kind_prefix", "Returns the DDS topic prefix a subsystem uses.", {"kind"}, [](std::string_view kind) {
+        return ros2::dds_prefix(kind_of(kind));
+    }};
 
 const Function ros2_entity_kind_suffix_fn{
     "ros2_entity_kind_suffix",
     "Returns what the middleware appends to a name for a subsystem: nothing for a topic,\n`Request` for a service "
     "request, and `Reply` for a service response.",
-    {"kind"}, [](std::string_view kind) { return ros2::dds_suffix(kind_of(kind)); }};
+    {"kind"},
+    [](std::string_view kind) { return ros2::dds_suffix(kind_of(kind)); }};
 
 const Function ros2_dds_topic_fn{
     "ros2_dds_topic",
@@ -125,14 +128,17 @@ const Function ros2_dds_topic_fn{
     }};
 
 const Function ros2_percent_mangle_fn{
-    "ros2_percent_mangle", "Percent-mangles a name as `rmw_zenoh` writes it in a liveliness token, each `/` as `%`.",
-    {"name"}, [](std::string_view name) { return ros2::percent_mangle(name); }};
+    "ros2_percent_mangle",
+    "Percent-mangles a name as `rmw_zenoh` writes it in a liveliness token, each `/` as `%`.",
+    {"name"},
+    [](std::string_view name) { return ros2::percent_mangle(name); }};
 
 const Function ros2_dds_type_name_fn{
     "ros2_dds_type_name",
     "Returns the DDS type name an interface type maps onto, or `None` if the type\nis not a valid "
     "`package/namespace/Type`.",
-    {"ros_type"}, [](std::string_view ros_type) { return ros2::dds_type_name(ros_type); }};
+    {"ros_type"},
+    [](std::string_view ros_type) { return ros2::dds_type_name(ros_type); }};
 
 const Function ros2_type_hash_digest_fn{
     "ros2_type_hash_digest",
@@ -191,8 +197,7 @@ struct Writer {
 };
 
 Class<Writer> writer_class{
-    "CdrWriter", "A CDR encoder, which writes primitives with the alignment the wire format\nrequires.",
-    [](auto& c) {
+    "CdrWriter", "A CDR encoder, which writes primitives with the alignment the wire format\nrequires.", [](auto& c) {
         c.init({}, "Creates an encoder with the encapsulation header already written.",
                [] { return Writer{std::make_unique<Guarded<ros2::CdrWriter>>("this writer is poisoned")}; });
         c.def("write_i32", "Appends a 32-bit signed integer.", {"value"}, [](const Writer& self, std::int32_t value) {
@@ -210,9 +215,8 @@ Class<Writer> writer_class{
         c.def("write_f64", "Appends a 64-bit float.", {"value"}, [](const Writer& self, double value) {
             self.state->with([&](ros2::CdrWriter& w) { w.write_f64(value); });
         });
-        c.prop("bytes", "The bytes written so far.", [](const Writer& self) {
-            return self.state->with([](ros2::CdrWriter& w) { return w.bytes(); });
-        });
+        c.prop("bytes", "The bytes written so far.",
+               [](const Writer& self) { return self.state->with([](ros2::CdrWriter& w) { return w.bytes(); }); });
     }};
 
 // ---- CdrReader ----------------------------------------------------------------------
@@ -254,17 +258,16 @@ Class<Reader> reader_class{
                "Creates a decoder over encoded bytes.\n\nRaises `ValueError` if the bytes carry no valid CDR "
                "encapsulation header.",
                [](ByteVec data) {
-            if (!ros2::CdrReader::open(data)) raise_value_error("the bytes carry no valid CDR encapsulation header");
-            return Reader{std::make_unique<Guarded<Cursor>>("this reader is poisoned", std::move(data))};
-        });
+                   if (!ros2::CdrReader::open(data))
+                       raise_value_error("the bytes carry no valid CDR encapsulation header");
+                   return Reader{std::make_unique<Guarded<Cursor>>("this reader is poisoned", std::move(data))};
+               });
         c.def("read_i32", "Reads the next 32-bit signed integer, or `None` once exhausted.", [](const Reader& self) {
             return self.state->with([](Cursor& c) { return c.read([](ros2::CdrReader& r) { return r.read_i32(); }); });
         });
-        c.def("read_u32", "Reads the next 32-bit unsigned integer, or `None` once exhausted.",
-              [](const Reader& self) {
-                  return self.state->with(
-                      [](Cursor& c) { return c.read([](ros2::CdrReader& r) { return r.read_u32(); }); });
-              });
+        c.def("read_u32", "Reads the next 32-bit unsigned integer, or `None` once exhausted.", [](const Reader& self) {
+            return self.state->with([](Cursor& c) { return c.read([](ros2::CdrReader& r) { return r.read_u32(); }); });
+        });
         c.def("read_f32", "Reads the next 32-bit float, or `None` once exhausted.", [](const Reader& self) {
             return self.state->with([](Cursor& c) { return c.read([](ros2::CdrReader& r) { return r.read_f32(); }); });
         });

@@ -15,17 +15,20 @@ namespace {
 
 namespace keyexpr = zenoh::keyexpr;
 
-const Function keyexpr_is_valid_fn{"keyexpr_is_valid", "Reports whether a key expression is well formed.", {"key"},
-                                   [](std::string_view key) { return keyexpr::is_valid(key); }};
+const Function keyexpr_is_valid_fn{
+    "keyexpr_is_valid", "Reports whether a key expression is well formed.", {"key"}, [](std::string_view key) {
+        return keyexpr::is_valid(key);
+    }};
 
 const Function keyexpr_is_canon_fn{"keyexpr_is_canon",
                                    "Reports whether a key expression is already in its canonical form.",
                                    {"key"},
                                    [](std::string_view key) { return keyexpr::is_canon(key); }};
 
-const Function keyexpr_canonize_fn{
-    "keyexpr_canonize", "Rewrites a key expression into its canonical form, or `None` if it is\nmalformed.",
-    {"key"}, [](std::string_view key) { return keyexpr::canonize(key); }};
+const Function keyexpr_canonize_fn{"keyexpr_canonize",
+                                   "Rewrites a key expression into its canonical form, or `None` if it is\nmalformed.",
+                                   {"key"},
+                                   [](std::string_view key) { return keyexpr::canonize(key); }};
 
 const Function keyexpr_join_fn{
     "keyexpr_join",
@@ -44,11 +47,14 @@ const Function keyexpr_intersects_fn{
     "keyexpr_intersects",
     "Reports whether two key expressions share at least one key, the relation\nZenoh routes by. `False` if either "
     "is malformed.",
-    {"a", "b"}, [](std::string_view a, std::string_view b) { return keyexpr::intersects(a, b); }};
+    {"a", "b"},
+    [](std::string_view a, std::string_view b) { return keyexpr::intersects(a, b); }};
 
 const Function keyexpr_includes_fn{
-    "keyexpr_includes", "Reports whether `a` selects every key `b` selects. `False` if either is\nmalformed.",
-    {"a", "b"}, [](std::string_view a, std::string_view b) { return keyexpr::includes(a, b); }};
+    "keyexpr_includes",
+    "Reports whether `a` selects every key `b` selects. `False` if either is\nmalformed.",
+    {"a", "b"},
+    [](std::string_view a, std::string_view b) { return keyexpr::includes(a, b); }};
 
 }  // namespace
 }  // namespace trovik::py

@@ -136,39 +136,33 @@ Class<LinkBudgetValue> link_budget_class{
         c.def("received_dbm",
               "The power arriving at the receiving radio over a path that loses\n"
               "`path_loss_db`, in dBm.",
-              {"path_loss_db"},
-              [](const LinkBudgetValue& b, double path_loss_db) {
+              {"path_loss_db"}, [](const LinkBudgetValue& b, double path_loss_db) {
                   return db(b.budget.received_dbm(Decibels::from_db(path_loss_db)));
               });
         c.def("sensitivity_dbm",
               "The weakest signal the receiver decodes on `link`, in dBm: the noise\n"
               "floor of its bandwidth, plus the noise figure, plus the SNR its\n"
               "spreading factor needs.",
-              {"link"},
-              [](const LinkBudgetValue& b, In<LoraLinkValue> link) {
+              {"link"}, [](const LinkBudgetValue& b, In<LoraLinkValue> link) {
                   return db(b.budget.sensitivity_dbm(link->settings.spreading_factor(), link->settings.bandwidth_hz()));
               });
-        c.def("max_path_loss_db",
-              "The most path loss `link` survives, in dB.",
-              {"link"},
-              [](const LinkBudgetValue& b, In<LoraLinkValue> link) {
-                  return db(
-                      b.budget.max_path_loss_db(link->settings.spreading_factor(), link->settings.bandwidth_hz()));
-              });
+        c.def(
+            "max_path_loss_db", "The most path loss `link` survives, in dB.", {"link"},
+            [](const LinkBudgetValue& b, In<LoraLinkValue> link) {
+                return db(b.budget.max_path_loss_db(link->settings.spreading_factor(), link->settings.bandwidth_hz()));
+            });
         c.def("margin_db",
               "How far the received power stays above the sensitivity of `link` over a\n"
               "path that loses `path_loss_db`, in dB; negative when the path loses more\n"
               "than the link survives.",
-              {"link", "path_loss_db"},
-              [](const LinkBudgetValue& b, In<LoraLinkValue> link, double path_loss_db) {
+              {"link", "path_loss_db"}, [](const LinkBudgetValue& b, In<LoraLinkValue> link, double path_loss_db) {
                   return db(b.budget.margin_db(link->settings.spreading_factor(), link->settings.bandwidth_hz(),
                                                Decibels::from_db(path_loss_db)));
               });
         c.def("max_transmit_power_dbm",
               "The most power the radio may deliver under an EIRP ceiling, in dBm.\n\n"
               "A higher-gain antenna leaves less power for the radio.",
-              {"eirp_ceiling_dbm"},
-              [](const LinkBudgetValue& b, double eirp_ceiling_dbm) {
+              {"eirp_ceiling_dbm"}, [](const LinkBudgetValue& b, double eirp_ceiling_dbm) {
                   return db(b.budget.max_transmit_power_dbm(Decibels::from_db(eirp_ceiling_dbm)));
               });
     }};

@@ -49,7 +49,9 @@ using std::to_string;
 
 bool is_kind(const LoraDataRateValue& r, DataRate::Modulation m) { return r.entry && r.entry->modulation == m; }
 
-std::string_view kind_of(const LoraDataRateValue& r) { return r.entry ? lora::to_text(r.entry->modulation) : "reserved"; }
+std::string_view kind_of(const LoraDataRateValue& r) {
+    return r.entry ? lora::to_text(r.entry->modulation) : "reserved";
+}
 
 std::string data_rate_repr(const LoraDataRateValue& r) {
     if (!r.entry) return "LoraDataRate.reserved()";
@@ -79,15 +81,15 @@ Class<LoraDataRateValue> data_rate_class{
                      });
         c.def_static("fsk", "A frequency-shift keying data rate.", {"bitrate_bps"},
                      [](std::uint32_t bitrate_bps) { return make(LoraDataRateValue{DataRate::fsk(bitrate_bps)}); });
-        c.def_static("lr_fhss",
-                     "A long-range frequency-hopping spread spectrum data rate, with its coding\n"
-                     "rate and occupied channel width.",
-                     {"coding_rate_numerator", "coding_rate_denominator", "bandwidth_hz", "bitrate_bps"},
-                     [](std::uint8_t numerator, std::uint8_t denominator, std::uint32_t bandwidth_hz,
-                        std::uint32_t bitrate_bps) {
-                         return make(
-                             LoraDataRateValue{DataRate::lr_fhss(numerator, denominator, bandwidth_hz, bitrate_bps)});
-                     });
+        c.def_static(
+            "lr_fhss",
+            "A long-range frequency-hopping spread spectrum data rate, with its coding\n"
+            "rate and occupied channel width.",
+            {"coding_rate_numerator", "coding_rate_denominator", "bandwidth_hz", "bitrate_bps"},
+            [](std::uint8_t numerator, std::uint8_t denominator, std::uint32_t bandwidth_hz,
+               std::uint32_t bitrate_bps) {
+                return make(LoraDataRateValue{DataRate::lr_fhss(numerator, denominator, bandwidth_hz, bitrate_bps)});
+            });
         c.def_static("reserved", "A number the region reserves.", {},
                      [] { return make(LoraDataRateValue{std::nullopt}); });
         c.prop("kind", "The modulation: `lora`, `fsk`, `lr_fhss`, or `reserved`.",
@@ -488,7 +490,8 @@ template <class Value, class Record>
 std::vector<Ref> objects_of(std::span<const Record> records) {
     std::vector<Ref> out;
     out.reserve(records.size());
-    for (const Record& r : records) out.emplace_back(make(Value{r}));
+    for (const Record& r : records)
+        out.emplace_back(make(Value{r}));
     return out;
 }
 
@@ -524,7 +527,8 @@ Class<ChannelPlanValue> channel_plan_class{
                      "specification uses, such as `EU863-870`, is the plan's `name`.",
                      {}, [] {
                          std::vector<std::string_view> codes;
-                         for (lora::Region region : lora::regions) codes.push_back(lora::region_code(region));
+                         for (lora::Region region : lora::regions)
+                             codes.push_back(lora::region_code(region));
                          return codes;
                      });
         c.def_static("cn470_plans", "Returns the name of every CN470-510 plan, as `for_cn470` takes.", {}, [] {
@@ -587,8 +591,7 @@ Class<ChannelPlanValue> channel_plan_class{
         c.def("tx_power_dbm",
               "Returns the radiated power a transmit-power index selects, in dBm, or\n"
               "`None` if the index is past the highest the plan defines.",
-              {"index", "max_eirp_dbm"},
-              [](const ChannelPlanValue& p, std::uint8_t index, std::int8_t max_eirp_dbm) {
+              {"index", "max_eirp_dbm"}, [](const ChannelPlanValue& p, std::uint8_t index, std::int8_t max_eirp_dbm) {
                   return ask(p, [&](const lora::ChannelPlan& v) { return v.tx_power_dbm(index, max_eirp_dbm); });
               });
         c.def("rx1_data_rate",

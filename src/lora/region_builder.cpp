@@ -121,22 +121,24 @@ Class<PlanBuilderValue> channel_plan_builder_class{
               [](const PlanBuilderValue& self, In<LoraDataRateValue> rate, lora::Direction direction) {
                   const lora::DataRateEntry entry = rate->entry;
                   apply(self, [&](ChannelPlanBuilder& b) {
-                      if (direction == lora::Direction::Uplink) b.uplink_data_rate(entry);
-                      else b.downlink_data_rate(entry);
+                      if (direction == lora::Direction::Uplink)
+                          b.uplink_data_rate(entry);
+                      else
+                          b.downlink_data_rate(entry);
                   });
               });
-        c.def("max_payload",
-              "Adds the next entry of one payload table.\n\n"
-              "Entries are numbered like the data rates of the table's direction;\n"
-              "`None` means the plan publishes no limit for that data rate. A downlink\n"
-              "table left empty takes the entries of its uplink counterpart.",
-              {arg("payload").none(), arg("table").def("uplink_direct")},
-              [](const PlanBuilderValue& self, std::optional<In<LoraMaxPayloadValue>> payload,
-                 lora::PayloadTable table) {
-                  lora::MaxPayloadEntry entry;
-                  if (payload) entry = (*payload)->value;
-                  apply(self, [&](ChannelPlanBuilder& b) { b.max_payload(table, entry); });
-              });
+        c.def(
+            "max_payload",
+            "Adds the next entry of one payload table.\n\n"
+            "Entries are numbered like the data rates of the table's direction;\n"
+            "`None` means the plan publishes no limit for that data rate. A downlink\n"
+            "table left empty takes the entries of its uplink counterpart.",
+            {arg("payload").none(), arg("table").def("uplink_direct")},
+            [](const PlanBuilderValue& self, std::optional<In<LoraMaxPayloadValue>> payload, lora::PayloadTable table) {
+                lora::MaxPayloadEntry entry;
+                if (payload) entry = (*payload)->value;
+                apply(self, [&](ChannelPlanBuilder& b) { b.max_payload(table, entry); });
+            });
         c.def("channel_block",
               "Adds a run of evenly spaced channels to the `join`, `default`, or\n"
               "`downlink` set.\n\n"
@@ -205,8 +207,10 @@ Class<PlanBuilderValue> channel_plan_builder_class{
               {"offsets", arg("dwell_limited").def(false)},
               [](const PlanBuilderValue& self, ByteVec offsets, bool dwell_limited) {
                   apply(self, [&](ChannelPlanBuilder& b) {
-                      if (dwell_limited) b.rx1_row_dwell_limited(offsets);
-                      else b.rx1_row(offsets);
+                      if (dwell_limited)
+                          b.rx1_row_dwell_limited(offsets);
+                      else
+                          b.rx1_row(offsets);
                   });
               });
         c.def("backoff",

@@ -2,8 +2,8 @@
 #include <memory>
 
 #include "binding/binding.hpp"
-#include "shared/payload.hpp"
 #include "runtime/bridge.hpp"
+#include "shared/payload.hpp"
 #include "trovik/core/bus.hpp"
 #include "trovik/core/text.hpp"
 
@@ -58,8 +58,7 @@ Class<BusEndpoint> event_bus_class{
               "Takes another endpoint on the same bus.\n\nThe new endpoint sees events published from now on, not "
               "those already\nsent, so subscribe before publishing anything it needs to see.",
               [](const BusEndpoint& self) { return make_endpoint(self.endpoint->subscribe()); });
-        c.def("publisher",
-              "Takes a publish-only handle on the same bus, for a part that announces and\nnever reads.",
+        c.def("publisher", "Takes a publish-only handle on the same bus, for a part that announces and\nnever reads.",
               [](const BusEndpoint& self) { return make(BusPublisher{self.endpoint->publisher()}); });
         c.def("next_event",
               "Waits for the next event on this endpoint.\n\nThe wait lasts until an event arrives. "
@@ -87,14 +86,15 @@ Class<BusPublisher> event_publisher_class{
     "an event loop.",
     [](auto& c) {
         c.no_borrow();  // nothing in it changes after construction
-        c.init({arg("capacity").def(64)}, [](std::size_t capacity) { return BusPublisher{bus::EventPublisher(capacity)}; });
+        c.init({arg("capacity").def(64)},
+               [](std::size_t capacity) { return BusPublisher{bus::EventPublisher(capacity)}; });
         c.def("publish",
               "Hands an event to every current subscriber: bytes, or text such as an\nevent name.\n\nReturns how "
               "many subscribers the event was handed to. An event published\nwhile no one is subscribed is dropped, "
               "and the count is 0.",
-              {"event"}, [](const BusPublisher& self, Payload event) { return self.publisher.publish(event_bytes(event)); });
-        c.def("subscribe",
-              "Subscribes to the bus, returning an endpoint that sees events published\nfrom now on.",
+              {"event"},
+              [](const BusPublisher& self, Payload event) { return self.publisher.publish(event_bytes(event)); });
+        c.def("subscribe", "Subscribes to the bus, returning an endpoint that sees events published\nfrom now on.",
               [](const BusPublisher& self) { return make_endpoint(bus::Endpoint::of(self.publisher.subscribe())); });
         c.def("publisher", "Takes another publisher on the same bus, for another part that announces.",
               [](const BusPublisher& self) { return make(BusPublisher{self.publisher}); });

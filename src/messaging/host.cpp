@@ -82,8 +82,8 @@ std::shared_ptr<PyObject> arguments(std::optional<std::string_view> text = std::
 }
 
 // Calls the handler method `name`, looked up now, with `args`.
-asio::awaitable<PyOutcome> call_handler(TaskContext context, std::shared_ptr<PyObject> handlers,
-                                        const char* name, std::shared_ptr<PyObject> args) {
+asio::awaitable<PyOutcome> call_handler(TaskContext context, std::shared_ptr<PyObject> handlers, const char* name,
+                                        std::shared_ptr<PyObject> args) {
     need_python();
     if (!args) co_return take_python_error();
     PyObject* method = PyObject_GetAttrString(handlers.get(), name);
@@ -111,14 +111,15 @@ core::Received read_received(PyObject* returned) {
         if (text) {
             try {
                 Caster<Payload> payload(PyTuple_GetItem(returned, 1));
-                return std::optional(core::Message{std::string(text, static_cast<std::size_t>(size)),
-                                                   std::move(payload).get().take()});
+                return std::optional(
+                    core::Message{std::string(text, static_cast<std::size_t>(size)), std::move(payload).get().take()});
             } catch (const PendingError&) {
             }
         }
         PyErr_Clear();
     }
-    return std::unexpected(core::Error::transport_fault("recv must return a Message, a (topic, payload) pair, or None"));
+    return std::unexpected(
+        core::Error::transport_fault("recv must return a Message, a (topic, payload) pair, or None"));
 }
 
 // Calls the handler's `recv()` again as soon as it returns, until it gives

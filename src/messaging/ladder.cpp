@@ -45,10 +45,12 @@ public:
     // inside the ladder's rungs, which are never removed.
     bool calls_python() const noexcept { return any_python_.load(std::memory_order_acquire); }
     void enter(const TaskContext& caller) {
-        for (Link* link : python_links_) link->set_caller(caller);
+        for (Link* link : python_links_)
+            link->set_caller(caller);
     }
     void leave() noexcept {
-        for (Link* link : python_links_) link->set_caller(std::nullopt);
+        for (Link* link : python_links_)
+            link->set_caller(std::nullopt);
     }
 
     ladder::TransportLadder& held() {
@@ -141,22 +143,21 @@ Class<PyLadder> ladder_class{
               "Connects every rung, so a send can be tried against each in turn.\n\nA rung that will not connect is "
               "left in the ladder: it may come back, and\na send simply falls through it until it does.",
               [](const PyLadder& self) {
-                  return self.state.call(
-                      [](Held& held) -> asio::awaitable<void> { co_await held->held().connect(); }, none);
+                  return self.state.call([](Held& held) -> asio::awaitable<void> { co_await held->held().connect(); },
+                                         none);
               });
         c.def("send",
               "Sends a payload, falling through the rungs and buffering if none take it.\n\nReturns `\"Sent\"` or "
               "`\"Buffered\"`. Buffering is a success, not a failure:\nit is what the ladder exists to do.",
               {"topic", "payload"}, [](const PyLadder& self, std::string topic, Payload payload) {
                   return self.state.call(
-                      [topic = std::move(topic), payload = std::move(payload).take()](
-                          Held& held) -> asio::awaitable<ladder::SendOutcome> {
+                      [topic = std::move(topic),
+                       payload = std::move(payload).take()](Held& held) -> asio::awaitable<ladder::SendOutcome> {
                           co_return value_or_fail(co_await held->held().send(topic, payload));
                       },
                       outcome_name);
               });
-        c.def("flush",
-              "Replays the buffer over the rungs, oldest message first, and reports how\nmany went out.",
+        c.def("flush", "Replays the buffer over the rungs, oldest message first, and reports how\nmany went out.",
               [](const PyLadder& self) {
                   return self.state.call(
                       [](Held& held) -> asio::awaitable<std::size_t> {

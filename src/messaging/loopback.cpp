@@ -55,9 +55,8 @@ BrokerClass broker_class{
     [](auto& c) {
         c.no_borrow();  // a handle to state guarded by its own locks
         c.init({}, "Creates a broker with no traffic.", [] { return Broker{}; });
-        c.def("link", "Creates a link to this broker, for driving directly.", [](const Broker& self) {
-            return make(LoopbackLink{LinkSlot(std::in_place, self.broker)});
-        });
+        c.def("link", "Creates a link to this broker, for driving directly.",
+              [](const Broker& self) { return make(LoopbackLink{LinkSlot(std::in_place, self.broker)}); });
         c.def("rung", "Creates a link to this broker as a transport, for composing into a ladder\nor a wrapper.",
               [](const Broker& self) { return make_transport(Link(loopback::LoopbackTransport(self.broker))); });
         c.prop("reachable",
@@ -93,37 +92,41 @@ Class<LoopbackLink> link_class{
         c.def("send", "Publishes a payload to a topic on the broker.", {"topic", "payload"},
               [](const LoopbackLink& self, std::string topic, Payload payload) {
                   return self.state.call_now_or_wait(
-                      [&](LinkState& state) { return finished_now(std::optional(state.link.send_now(topic, payload.bytes()))); },
+                      [&](LinkState& state) {
+                          return finished_now(std::optional(state.link.send_now(topic, payload.bytes())));
+                      },
                       [&] {
-                          return [topic = std::move(topic), payload = std::move(payload).take()](
-                                     Held& held) -> asio::awaitable<void> {
+                          return [topic = std::move(topic),
+                                  payload = std::move(payload).take()](Held& held) -> asio::awaitable<void> {
                               value_or_fail(co_await held->link.send(topic, payload));
                           };
                       },
                       none);
               });
-        c.def("subscribe", "Subscribes this link to a topic.", {"topic"}, [](const LoopbackLink& self, std::string topic) {
-            return self.state.call_now_or_wait(
-                [&](LinkState& state) { return finished_now(std::optional(state.link.subscribe_now(topic))); },
-                [&] {
-                    return [topic = std::move(topic)](Held& held) -> asio::awaitable<void> {
-                        value_or_fail(co_await held->link.subscribe(topic));
-                    };
-                },
-                none);
-        });
-        c.def("recv", "Waits for the next message on a subscribed topic, or `None` once closed.", [](const LoopbackLink& self) {
-            return self.state.call_now_or_wait(
-                [](LinkState& state) -> std::optional<std::optional<core::Message>> {
-                    if (auto message = take_returned(state.returned)) return message;
-                    return value_now(state.link.try_recv());
-                },
-                [](Held& held) -> asio::awaitable<std::optional<core::Message>> {
-                    if (auto message = take_returned(held->returned)) co_return message;
-                    co_return value_or_fail(co_await held->link.recv());
-                },
-                message_or_none, GiveBack{});
-        });
+        c.def("subscribe", "Subscribes this link to a topic.", {"topic"},
+              [](const LoopbackLink& self, std::string topic) {
+                  return self.state.call_now_or_wait(
+                      [&](LinkState& state) { return finished_now(std::optional(state.link.subscribe_now(topic))); },
+                      [&] {
+                          return [topic = std::move(topic)](Held& held) -> asio::awaitable<void> {
+                              value_or_fail(co_await held->link.subscribe(topic));
+                          };
+                      },
+                      none);
+              });
+        c.def("recv", "Waits for the next message on a subscribed topic, or `None` once closed.",
+              [](const LoopbackLink& self) {
+                  return self.state.call_now_or_wait(
+                      [](LinkState& state) -> std::optional<std::optional<core::Message>> {
+                          if (auto message = take_returned(state.returned)) return message;
+                          return value_now(state.link.try_recv());
+                      },
+                      [](Held& held) -> asio::awaitable<std::optional<core::Message>> {
+                          if (auto message = take_returned(held->returned)) co_return message;
+                          co_return value_or_fail(co_await held->link.recv());
+                      },
+                      message_or_none, GiveBack{});
+              });
         c.def("is_connected", "Whether this link is connected.", [](const LoopbackLink& self) {
             return self.state.call_now_or_wait(
                 [](LinkState& state) { return std::optional(state.link.is_connected()); },

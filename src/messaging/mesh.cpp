@@ -17,26 +17,21 @@ namespace {
 
 using mesh::Frame;
 
-Class<Frame> frame_class{"MeshFrame", "A mesh packet: its addressing, its payload, and the bytes to transmit.",
-                         [](auto& c) {
-                             c.no_borrow();  // a snapshot: never changes
-                             c.prop("version", "The protocol version the frame declares.",
-                                    [](const Frame& f) { return f.version(); });
-                             c.prop("src", "The address of the node the frame came from.",
-                                    [](const Frame& f) { return f.src(); });
-                             c.prop("dst", "The address the frame is addressed to.",
-                                    [](const Frame& f) { return f.dst(); });
-                             c.prop("id", "The sequence number identifying this packet from this source.",
-                                    [](const Frame& f) { return f.id(); });
-                             c.prop("hop_limit", "How many further relays the frame may take.",
-                                    [](const Frame& f) { return f.hop_limit(); });
-                             c.prop("broadcast", "Whether the frame is addressed to every node.",
-                                    [](const Frame& f) { return f.is_broadcast(); });
-                             c.prop("payload", "The payload the frame carries.",
-                                    [](const Frame& f) { return f.payload(); });
-                             c.prop("bytes", "The whole frame as it goes on the air.",
-                                    [](const Frame& f) { return f.bytes(); });
-                         }};
+Class<Frame> frame_class{
+    "MeshFrame", "A mesh packet: its addressing, its payload, and the bytes to transmit.", [](auto& c) {
+        c.no_borrow();  // a snapshot: never changes
+        c.prop("version", "The protocol version the frame declares.", [](const Frame& f) { return f.version(); });
+        c.prop("src", "The address of the node the frame came from.", [](const Frame& f) { return f.src(); });
+        c.prop("dst", "The address the frame is addressed to.", [](const Frame& f) { return f.dst(); });
+        c.prop("id", "The sequence number identifying this packet from this source.",
+               [](const Frame& f) { return f.id(); });
+        c.prop("hop_limit", "How many further relays the frame may take.",
+               [](const Frame& f) { return f.hop_limit(); });
+        c.prop("broadcast", "Whether the frame is addressed to every node.",
+               [](const Frame& f) { return f.is_broadcast(); });
+        c.prop("payload", "The payload the frame carries.", [](const Frame& f) { return f.payload(); });
+        c.prop("bytes", "The whole frame as it goes on the air.", [](const Frame& f) { return f.bytes(); });
+    }};
 
 PyObject* built(std::expected<Frame, mesh::MeshError> frame, std::optional<std::uint8_t> hop_limit) {
     Frame f = unwrap(std::move(frame));
@@ -45,14 +40,15 @@ PyObject* built(std::expected<Frame, mesh::MeshError> frame, std::optional<std::
 }
 
 const Function mesh_frame_fn{
-    "mesh_frame", "Builds a mesh frame addressed to one node.",
+    "mesh_frame",
+    "Builds a mesh frame addressed to one node.",
     {"src", "dst", "id", "payload", arg("hop_limit").none()},
-    [](std::uint32_t src, std::uint32_t dst, std::uint16_t id, ByteView payload, std::optional<std::uint8_t> hop_limit) {
-        return built(Frame::make(src, dst, id, payload), hop_limit);
-    }};
+    [](std::uint32_t src, std::uint32_t dst, std::uint16_t id, ByteView payload,
+       std::optional<std::uint8_t> hop_limit) { return built(Frame::make(src, dst, id, payload), hop_limit); }};
 
 const Function mesh_broadcast_frame_fn{
-    "mesh_broadcast_frame", "Builds a mesh frame addressed to every node.",
+    "mesh_broadcast_frame",
+    "Builds a mesh frame addressed to every node.",
     {"src", "id", "payload", arg("hop_limit").none()},
     [](std::uint32_t src, std::uint16_t id, ByteView payload, std::optional<std::uint8_t> hop_limit) {
         return built(Frame::broadcast(src, id, payload), hop_limit);
@@ -71,8 +67,9 @@ const Function mesh_relayed_fn{"mesh_relayed",
                                    return next ? make(*next) : none();
                                }};
 
-const Function mesh_crc16_fn{"mesh_crc16", "Computes the CRC-16 a mesh frame carries.", {"data"},
-                             [](ByteView data) { return mesh::crc16(data); }};
+const Function mesh_crc16_fn{"mesh_crc16", "Computes the CRC-16 a mesh frame carries.", {"data"}, [](ByteView data) {
+                                 return mesh::crc16(data);
+                             }};
 
 const Function mesh_limits_fn{
     "mesh_limits",

@@ -17,18 +17,18 @@ using routing::Decision;
 using routing::DynamicRouter;
 using routing::Route;
 
-Class<Route> route_class{"Route", "A learned way to reach one node.", [](auto& c) {
-                             c.no_borrow();  // a copy taken when it was made
-                             c.prop("dst", "The node this route reaches.", [](const Route& r) { return r.destination; });
-                             c.prop("next_hop", "The neighbor to send a packet to on the way there.",
-                                    [](const Route& r) { return r.next_hop; });
-                             c.prop("cost", "What the route costs, usually in hops.", [](const Route& r) { return r.cost; });
-                             c.repr([](const Route& r) {
-                                 return "Route(dst=" + std::to_string(r.destination) +
-                                        ", next_hop=" + std::to_string(r.next_hop) + ", cost=" + std::to_string(r.cost) +
-                                        ")";
-                             });
-                         }};
+Class<Route> route_class{
+    "Route", "A learned way to reach one node.", [](auto& c) {
+        c.no_borrow();  // a copy taken when it was made
+        c.prop("dst", "The node this route reaches.", [](const Route& r) { return r.destination; });
+        c.prop("next_hop", "The neighbor to send a packet to on the way there.",
+               [](const Route& r) { return r.next_hop; });
+        c.prop("cost", "What the route costs, usually in hops.", [](const Route& r) { return r.cost; });
+        c.repr([](const Route& r) {
+            return "Route(dst=" + std::to_string(r.destination) + ", next_hop=" + std::to_string(r.next_hop) +
+                   ", cost=" + std::to_string(r.cost) + ")";
+        });
+    }};
 
 const char* action_name(Decision::Action a) {
     switch (a) {
@@ -65,16 +65,16 @@ Class<DynamicRouter> router_class{
                "room for. A capacity of zero floods\nevery unknown destination, which is the behavior with no table "
                "at all.",
                [](std::uint32_t address, std::size_t capacity) {
-            try {
-                return DynamicRouter(address, capacity);
-            } catch (const std::bad_alloc&) {
-                PyErr_NoMemory();
-                throw PendingError{};
-            } catch (const std::length_error&) {
-                PyErr_NoMemory();
-                throw PendingError{};
-            }
-        });
+                   try {
+                       return DynamicRouter(address, capacity);
+                   } catch (const std::bad_alloc&) {
+                       PyErr_NoMemory();
+                       throw PendingError{};
+                   } catch (const std::length_error&) {
+                       PyErr_NoMemory();
+                       throw PendingError{};
+                   }
+               });
         c.def("observe", "Learns a route from a packet that arrived, reporting whether it changed\nthe table.",
               {"origin", "via", "cost"},
               [](DynamicRouter& self, std::uint32_t origin, std::uint32_t via, std::uint16_t cost) {
@@ -103,14 +103,16 @@ Class<DynamicRouter> router_class{
         c.def("forget", "Forgets the route to `dst`, for example after it stops answering.", {"dst"},
               [](DynamicRouter& self, std::uint32_t dst) { self.forget(dst); });
         c.len([](const DynamicRouter& self) { return self.len(); });
-        c.prop("address", "The address this router answers for.", [](const DynamicRouter& self) { return self.address(); });
-        c.prop("capacity", "How many routes the table can hold.", [](const DynamicRouter& self) { return self.capacity(); });
+        c.prop("address", "The address this router answers for.",
+               [](const DynamicRouter& self) { return self.address(); });
+        c.prop("capacity", "How many routes the table can hold.",
+               [](const DynamicRouter& self) { return self.capacity(); });
     }};
 
-const Function routing_default_capacity_fn{"routing_default_capacity",
-                                            "Returns a routing table size for a caller with no reason to choose one.",
-                                            {},
-                                            [] { return routing::kDefaultCapacity; }};
+const Function routing_default_capacity_fn{
+    "routing_default_capacity", "Returns a routing table size for a caller with no reason to choose one.", {}, [] {
+        return routing::kDefaultCapacity;
+    }};
 
 }  // namespace
 }  // namespace trovik::py

@@ -152,14 +152,13 @@ Class<PyStore> store_class{
                 running_loop(), false, [&] { return value_now(store.try_pop()); },
                 [&](const TaskContext&) { return store_pop(store); }, bytes_or_none);
         });
-        c.def("append", "Adds a record to the end of the buffer.", {"record"},
-              [](const PyStore& self, Payload record) {
-                  sync::SharedStore store = handle_of(self);
-                  core::Bytes bytes = std::move(record).take();
-                  return now_or_wait(
-                      running_loop(), false, [&] { return finished_now(store.try_append(bytes)); },
-                      [&](const TaskContext&) { return store_append(store, std::move(bytes)); }, none);
-              });
+        c.def("append", "Adds a record to the end of the buffer.", {"record"}, [](const PyStore& self, Payload record) {
+            sync::SharedStore store = handle_of(self);
+            core::Bytes bytes = std::move(record).take();
+            return now_or_wait(
+                running_loop(), false, [&] { return finished_now(store.try_append(bytes)); },
+                [&](const TaskContext&) { return store_append(store, std::move(bytes)); }, none);
+        });
         c.def("peek_text", "Reads the oldest record as text without removing it, or `None` when empty.",
               [](const PyStore& self) {
                   sync::SharedStore store = handle_of(self);
@@ -182,9 +181,8 @@ Class<PyStore> store_class{
               {"transport", "topic"}, [](const PyStore& self, In<PyTransport> transport, std::string topic) {
                   sync::SharedStore store = handle_of(self);
                   TaskContext context = current_task_context(transport->slot.calls_python());
-                  return start_awaitable(context,
-                                         store_drain(std::move(store), transport->slot, context, std::move(topic)),
-                                         count_of);
+                  return start_awaitable(
+                      context, store_drain(std::move(store), transport->slot, context, std::move(topic)), count_of);
               });
         c.prop("is_available", "Whether this store is still holdable, or has been given to a ladder.",
                [](const PyStore& self) {

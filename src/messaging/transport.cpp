@@ -39,8 +39,8 @@ Class<PyTransport> py_transport_class{
         c.no_borrow();  // the slot guards the link with its own lock
         c.def_static("mqtt", "Creates an MQTT transport from broker settings.",
                      {kw_only, "client_id", "host", "port", arg("keep_alive_secs").none(), arg("capacity").none(),
-                      arg("qos").none(), arg("max_packet_size").none(), arg("username").none(),
-                      arg("password").none(), arg("will").none(), arg("tls").none()},
+                      arg("qos").none(), arg("max_packet_size").none(), arg("username").none(), arg("password").none(),
+                      arg("will").none(), arg("tls").none()},
                      [](std::string client_id, std::string host, std::uint16_t port,
                         std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
                         std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
@@ -52,8 +52,8 @@ Class<PyTransport> py_transport_class{
                          std::optional<mqtt::tls::Tls> tls_copy;
                          if (tls) tls_copy = (*tls)->tls;
                          auto config = mqtt_settings(std::move(client_id), std::move(host), port, keep_alive_secs,
-                                                      capacity, std::move(qos), max_packet_size, std::move(username),
-                                                      std::move(password), std::move(will_copy), std::move(tls_copy));
+                                                     capacity, std::move(qos), max_packet_size, std::move(username),
+                                                     std::move(password), std::move(will_copy), std::move(tls_copy));
                          return make_transport(Link(make_mqtt_transport(std::move(config))));
                      });
         c.def_static("coap", "Creates a CoAP transport from endpoint settings.",
@@ -63,7 +63,7 @@ Class<PyTransport> py_transport_class{
                         std::optional<std::string> reliability, std::optional<std::uint32_t> ack_timeout_ms,
                         std::optional<std::uint32_t> max_retransmits) {
                          auto config = coap_settings(std::move(host), port, std::move(bind), std::move(reliability),
-                                                      ack_timeout_ms, max_retransmits);
+                                                     ack_timeout_ms, max_retransmits);
                          return make_transport(Link(make_coap_transport(std::move(config))));
                      });
         c.def_static("faulty",
@@ -112,8 +112,8 @@ Class<PyTransport> py_transport_class{
                   return self.slot.call_now_or_wait(
                       [&](SlotState& slot) { return finished_now(slot.held().try_send(topic, payload.bytes())); },
                       [&] {
-                          return [topic = std::move(topic), payload = std::move(payload).take()](
-                                     Held& held) -> asio::awaitable<void> {
+                          return [topic = std::move(topic),
+                                  payload = std::move(payload).take()](Held& held) -> asio::awaitable<void> {
                               value_or_fail(co_await held->held().send(topic, payload));
                           };
                       },

@@ -41,10 +41,10 @@ const char* qos_name(mqtt::QoS qos) {
 }
 
 mqtt::MqttConfig mqtt_settings(std::string client_id, std::string host, std::uint16_t port,
-                    std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
-                    std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
-                    std::optional<std::string> username, std::optional<std::string> password,
-                    std::optional<mqtt::Will> will, std::optional<mqtt::tls::Tls> tls) {
+                               std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
+                               std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
+                               std::optional<std::string> username, std::optional<std::string> password,
+                               std::optional<mqtt::Will> will, std::optional<mqtt::tls::Tls> tls) {
     mqtt::MqttConfig config(std::move(client_id), std::move(host), port);
     if (keep_alive_secs) config.keep_alive(std::chrono::seconds(*keep_alive_secs));
     if (capacity) config.capacity(*capacity);
@@ -80,26 +80,27 @@ struct MqttMessage {
     core::Message message;
 };
 
-Class<MqttMessage> mqtt_message_class{"MqttMessage", "A message received from a subscribed topic.", [](auto& c) {
-    c.no_borrow();  // never changes after it is made
-    c.prop("topic", "The topic the message was published to.",
-           [](const MqttMessage& m) { return std::string_view(m.message.topic); });
-    c.prop("payload", "The raw payload bytes.", [](const MqttMessage& m) { return ByteView(m.message.payload); });
-    c.prop("text",
-           "The payload as text: words, or a number written out.\n\nRaises `ValueError` if the payload is not "
-           "UTF-8 text.",
-           [](const MqttMessage& m) { return text_of(m.message.payload); });
-    c.prop("number",
-           "The payload as a number written out as text, such as `21.5`.\n\nRaises `ValueError` if the payload is "
-           "not text or the text is not a number.",
-           [](const MqttMessage& m) { return number_of(m.message.payload); });
-    c.repr([](const MqttMessage& m) {
-        std::string out = "MqttMessage(topic=";
-        core::text::append_debug_quoted(out, m.message.topic);
-        out += ", payload=<" + std::to_string(m.message.payload.size()) + " bytes>)";
-        return out;
-    });
-}};
+Class<MqttMessage> mqtt_message_class{
+    "MqttMessage", "A message received from a subscribed topic.", [](auto& c) {
+        c.no_borrow();  // never changes after it is made
+        c.prop("topic", "The topic the message was published to.",
+               [](const MqttMessage& m) { return std::string_view(m.message.topic); });
+        c.prop("payload", "The raw payload bytes.", [](const MqttMessage& m) { return ByteView(m.message.payload); });
+        c.prop("text",
+               "The payload as text: words, or a number written out.\n\nRaises `ValueError` if the payload is not "
+               "UTF-8 text.",
+               [](const MqttMessage& m) { return text_of(m.message.payload); });
+        c.prop("number",
+               "The payload as a number written out as text, such as `21.5`.\n\nRaises `ValueError` if the payload is "
+               "not text or the text is not a number.",
+               [](const MqttMessage& m) { return number_of(m.message.payload); });
+        c.repr([](const MqttMessage& m) {
+            std::string out = "MqttMessage(topic=";
+            core::text::append_debug_quoted(out, m.message.topic);
+            out += ", payload=<" + std::to_string(m.message.payload.size()) + " bytes>)";
+            return out;
+        });
+    }};
 
 // ---- MqttClient -----------------------------------------------------------------
 
@@ -171,84 +172,87 @@ void give_back(Receiving&, std::optional<Inbox::Taken>& taken) {
     taken.reset();
 }
 
-Class<MqttClient> mqtt_client_class{"MqttClient", "An MQTT client transport backed by the native trovik core.", [](auto& c) {
-    c.no_borrow();  // the transport sits behind the client's own asynchronous mutex
-    c.init({kw_only, "client_id", "host", "port", arg("keep_alive_secs").none(), arg("capacity").none(),
-            arg("qos").none(), arg("max_packet_size").none(), arg("username").none(), arg("password").none(),
-            arg("will").none(), arg("tls").none()},
-           "Creates a disconnected client from the given options.\n\n`max_packet_size` is the largest packet the "
-           "connection sends or accepts, in\nbytes, 10,240 when omitted. A publish that would be larger is refused "
-           "and the\nconnection stays up, but a larger packet arriving from the broker ends it.\n`username` and "
-           "`password` sign in to the broker, and a password needs a username;\n`will` is published if the "
-           "connection ends without a goodbye, and `tls` secures the\nconnection.",
-           [](std::string client_id, std::string host, std::uint16_t port, std::optional<std::uint32_t> keep_alive_secs,
-              std::optional<std::uint32_t> capacity, std::optional<std::string> qos,
-              std::optional<std::uint32_t> max_packet_size, std::optional<std::string> username,
-              std::optional<std::string> password, std::optional<In<MqttWill>> will,
-              std::optional<In<MqttTls>> tls) {
-               std::optional<mqtt::Will> will_copy;
-               if (will) will_copy = (*will)->will;
-               std::optional<mqtt::tls::Tls> tls_copy;
-               if (tls) tls_copy = (*tls)->tls;
-               auto config = mqtt_settings(std::move(client_id), std::move(host), port, keep_alive_secs, capacity,
-                                            std::move(qos), max_packet_size, std::move(username), std::move(password),
-                                            std::move(will_copy), std::move(tls_copy));
-               ConnectionSlot connection(std::in_place, make_mqtt_transport(std::move(config)));
-               ReceivingLine receiving(std::in_place, connection.unguarded().transport.inbox());
-               return MqttClient{std::move(connection), std::move(receiving)};
-           });
-    c.def("connect", "Connects to the broker and starts the background event loop.", [](const MqttClient& self) {
-        return self.connection.call(
-            [](ConnectionSlot::Held& held) -> asio::awaitable<void> {
-                value_or_fail(co_await held->transport.connect());
-            },
-            none);
-    });
-    c.def("publish",
-          "Publishes a payload to a topic, returning once it is queued for the broker.\n`qos` is the client's "
-          "unless given, and `retain` has the broker keep the message\nfor clients that subscribe later; an empty "
-          "retained message clears the one it holds.",
-          {"topic", "payload", kw_only, arg("qos").none(), arg("retain").def(false)},
-          [](const MqttClient& self, std::string topic, Payload payload, std::optional<std::string> qos, bool retain) {
-              return publish(self, std::move(topic), std::move(payload), qos, retain, false);
-          });
-    c.def("publish_confirmed",
-          "Publishes a payload to a topic and returns once the broker acknowledges it: its\n`PUBACK` at "
-          "`\"AtLeastOnce\"`, its `PUBCOMP` at `\"ExactlyOnce\"`, and once the\nconnection has taken it at "
-          "`\"AtMostOnce\"`, where MQTT acknowledges nothing. Raises\n`TrovikError` if the connection ends first, "
-          "when the message may or may not have\narrived.",
-          {"topic", "payload", kw_only, arg("qos").none(), arg("retain").def(false)},
-          [](const MqttClient& self, std::string topic, Payload payload, std::optional<std::string> qos, bool retain) {
-              return publish(self, std::move(topic), std::move(payload), qos, retain, true);
-          });
-    c.def("subscribe", "Subscribes to a topic filter.", {"topic"}, [](const MqttClient& self, std::string topic) {
-        return self.connection.call(
-            [topic = std::move(topic)](ConnectionSlot::Held& held) -> asio::awaitable<void> {
-                value_or_fail(co_await held->transport.subscribe(topic));
-            },
-            none);
-    });
-    c.def("recv",
-          "Awaits the next message from any subscribed topic, or `None` once the\nconnection has ended. A connection "
-          "that ends on its own raises `TrovikError`\nonce, saying why.",
-          [](const MqttClient& self) {
-              return self.receiving.call(
-                  [](ReceivingLine::Held& held) -> asio::awaitable<std::optional<Inbox::Taken>> {
-                      co_return value_or_fail(co_await held->inbox.take());
-                  },
-                  message_of_taken, give_back);
-          });
-    c.def("is_connected", "Reports whether the client currently holds an active connection.",
-          [](const MqttClient& self) {
-              return self.connection.call(
-                  [](ConnectionSlot::Held& held) -> asio::awaitable<bool> { co_return held->transport.is_connected(); },
-                  [](bool connected) { return to_py(connected); });
-          });
-    c.def("disconnect", "Closes the connection and stops the background event loop.", [](const MqttClient& self) {
-        return self.connection.call(
-            [](ConnectionSlot::Held& held) -> asio::awaitable<void> { co_await held->transport.disconnect(); }, none);
-    });
-}};
+Class<MqttClient> mqtt_client_class{
+    "MqttClient", "An MQTT client transport backed by the native trovik core.", [](auto& c) {
+        c.no_borrow();  // the transport sits behind the client's own asynchronous mutex
+        c.init({kw_only, "client_id", "host", "port", arg("keep_alive_secs").none(), arg("capacity").none(),
+                arg("qos").none(), arg("max_packet_size").none(), arg("username").none(), arg("password").none(),
+                arg("will").none(), arg("tls").none()},
+               "Creates a disconnected client from the given options.\n\n`max_packet_size` is the largest packet the "
+               "connection sends or accepts, in\nbytes, 10,240 when omitted. A publish that would be larger is refused "
+               "and the\nconnection stays up, but a larger packet arriving from the broker ends it.\n`username` and "
+               "`password` sign in to the broker, and a password needs a username;\n`will` is published if the "
+               "connection ends without a goodbye, and `tls` secures the\nconnection.",
+               [](std::string client_id, std::string host, std::uint16_t port,
+                  std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
+                  std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
+                  std::optional<std::string> username, std::optional<std::string> password,
+                  std::optional<In<MqttWill>> will, std::optional<In<MqttTls>> tls) {
+                   std::optional<mqtt::Will> will_copy;
+                   if (will) will_copy = (*will)->will;
+                   std::optional<mqtt::tls::Tls> tls_copy;
+                   if (tls) tls_copy = (*tls)->tls;
+                   auto config = mqtt_settings(std::move(client_id), std::move(host), port, keep_alive_secs, capacity,
+                                               std::move(qos), max_packet_size, std::move(username),
+                                               std::move(password), std::move(will_copy), std::move(tls_copy));
+                   ConnectionSlot connection(std::in_place, make_mqtt_transport(std::move(config)));
+                   ReceivingLine receiving(std::in_place, connection.unguarded().transport.inbox());
+                   return MqttClient{std::move(connection), std::move(receiving)};
+               });
+        c.def("connect", "Connects to the broker and starts the background event loop.", [](const MqttClient& self) {
+            return self.connection.call(
+                [](ConnectionSlot::Held& held) -> asio::awaitable<void> {
+                    value_or_fail(co_await held->transport.connect());
+                },
+                none);
+        });
+        c.def("publish",
+              "Publishes a payload to a topic, returning once it is queued for the broker.\n`qos` is the client's "
+              "unless given, and `retain` has the broker keep the message\nfor clients that subscribe later; an empty "
+              "retained message clears the one it holds.",
+              {"topic", "payload", kw_only, arg("qos").none(), arg("retain").def(false)},
+              [](const MqttClient& self, std::string topic, Payload payload, std::optional<std::string> qos,
+                 bool retain) { return publish(self, std::move(topic), std::move(payload), qos, retain, false); });
+        c.def("publish_confirmed",
+              "Publishes a payload to a topic and returns once the broker acknowledges it: its\n`PUBACK` at "
+              "`\"AtLeastOnce\"`, its `PUBCOMP` at `\"ExactlyOnce\"`, and once the\nconnection has taken it at "
+              "`\"AtMostOnce\"`, where MQTT acknowledges nothing. Raises\n`TrovikError` if the connection ends first, "
+              "when the message may or may not have\narrived.",
+              {"topic", "payload", kw_only, arg("qos").none(), arg("retain").def(false)},
+              [](const MqttClient& self, std::string topic, Payload payload, std::optional<std::string> qos,
+                 bool retain) { return publish(self, std::move(topic), std::move(payload), qos, retain, true); });
+        c.def("subscribe", "Subscribes to a topic filter.", {"topic"}, [](const MqttClient& self, std::string topic) {
+            return self.connection.call(
+                [topic = std::move(topic)](ConnectionSlot::Held& held) -> asio::awaitable<void> {
+                    value_or_fail(co_await held->transport.subscribe(topic));
+                },
+                none);
+        });
+        c.def(
+            "recv",
+            "Awaits the next message from any subscribed topic, or `None` once the\nconnection has ended. A connection "
+            "that ends on its own raises `TrovikError`\nonce, saying why.",
+            [](const MqttClient& self) {
+                return self.receiving.call(
+                    [](ReceivingLine::Held& held) -> asio::awaitable<std::optional<Inbox::Taken>> {
+                        co_return value_or_fail(co_await held->inbox.take());
+                    },
+                    message_of_taken, give_back);
+            });
+        c.def("is_connected", "Reports whether the client currently holds an active connection.",
+              [](const MqttClient& self) {
+                  return self.connection.call(
+                      [](ConnectionSlot::Held& held) -> asio::awaitable<bool> {
+                          co_return held->transport.is_connected();
+                      },
+                      [](bool connected) { return to_py(connected); });
+              });
+        c.def("disconnect", "Closes the connection and stops the background event loop.", [](const MqttClient& self) {
+            return self.connection.call(
+                [](ConnectionSlot::Held& held) -> asio::awaitable<void> { co_await held->transport.disconnect(); },
+                none);
+        });
+    }};
 
 // ---- MqttWill -------------------------------------------------------------------
 
@@ -291,22 +295,22 @@ Class<MqttWill> mqtt_will_class{
 Class<MqttTls> mqtt_tls_class{
     "MqttTls", "How a connection is secured with TLS, conventionally on port 8883.", [](auto& c) {
         c.no_borrow();  // never changes after it is made
-        c.init({kw_only, arg("ca_pem").none(), arg("certificate_pem").none(), arg("key_pem").none()},
-               "Trusts the certificate authorities in `ca_pem`, or the system's without it, and\npresents "
-               "`certificate_pem` with its `key_pem` to a broker that asks for a client\ncertificate. Raises "
-               "`TrovikError` when only one of the pair is given.",
-               [](std::optional<Payload> ca_pem, std::optional<Payload> certificate_pem,
-                  std::optional<Payload> key_pem) {
-                   // Nothing is parsed here: the PEM texts are read at each connect.
-                   if (certificate_pem.has_value() != key_pem.has_value())
-                       raise_trovik("a client certificate and its key come together");
-                   mqtt::tls::Tls tls;
-                   if (ca_pem) tls.ca_pem = std::move(*ca_pem).take();
-                   if (certificate_pem)
-                       tls.client_certificate =
-                           mqtt::tls::ClientCertificate{std::move(*certificate_pem).take(), std::move(*key_pem).take()};
-                   return MqttTls{std::move(tls)};
-               });
+        c.init(
+            {kw_only, arg("ca_pem").none(), arg("certificate_pem").none(), arg("key_pem").none()},
+            "Trusts the certificate authorities in `ca_pem`, or the system's without it, and\npresents "
+            "`certificate_pem` with its `key_pem` to a broker that asks for a client\ncertificate. Raises "
+            "`TrovikError` when only one of the pair is given.",
+            [](std::optional<Payload> ca_pem, std::optional<Payload> certificate_pem, std::optional<Payload> key_pem) {
+                // Nothing is parsed here: the PEM texts are read at each connect.
+                if (certificate_pem.has_value() != key_pem.has_value())
+                    raise_trovik("a client certificate and its key come together");
+                mqtt::tls::Tls tls;
+                if (ca_pem) tls.ca_pem = std::move(*ca_pem).take();
+                if (certificate_pem)
+                    tls.client_certificate =
+                        mqtt::tls::ClientCertificate{std::move(*certificate_pem).take(), std::move(*key_pem).take()};
+                return MqttTls{std::move(tls)};
+            });
         c.repr([](const MqttTls& t) {
             std::string out = "MqttTls(ca_pem=";
             out += t.tls.ca_pem ? "<given>" : "None";

@@ -42,10 +42,10 @@ const char* qos_name(mqtt::QoS qos);
 // credentials, will or TLS. Raises TrovikError (throws PendingError) for a
 // QoS name outside the three, then for a password without a username.
 mqtt::MqttConfig mqtt_settings(std::string client_id, std::string host, std::uint16_t port,
-                    std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
-                    std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
-                    std::optional<std::string> username, std::optional<std::string> password,
-                    std::optional<mqtt::Will> will, std::optional<mqtt::tls::Tls> tls);
+                               std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
+                               std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
+                               std::optional<std::string> username, std::optional<std::string> password,
+                               std::optional<mqtt::Will> will, std::optional<mqtt::tls::Tls> tls);
 
 // A new, unconnected transport on the shared runtime (started if need be).
 // It opens nothing.

@@ -125,9 +125,7 @@ struct Watch {
 };
 const char* const kWatchCapsule = "trovik.abort";
 
-void drop_watch(PyObject* capsule) {
-    delete static_cast<Watch*>(PyCapsule_GetPointer(capsule, kWatchCapsule));
-}
+void drop_watch(PyObject* capsule) { delete static_cast<Watch*>(PyCapsule_GetPointer(capsule, kWatchCapsule)); }
 
 // future.add_done_callback(cancel_on_done): aborts the task when the future
 // was cancelled. The abort reaches the task on its loop, at once.
@@ -476,8 +474,8 @@ asio::awaitable<PyOutcome> await_python(const TaskContext& context, std::shared_
         }
     };
     // An error code (the wait abandoned) is thrown by the awaitable itself.
-    PyOutcome outcome = co_await asio::async_initiate<const asio::use_awaitable_t<>&,
-                                                      void(std::error_code, PyOutcome)>(initiate, asio::use_awaitable);
+    PyOutcome outcome = co_await asio::async_initiate<const asio::use_awaitable_t<>&, void(std::error_code, PyOutcome)>(
+        initiate, asio::use_awaitable);
     co_return outcome;
 }
 
@@ -579,8 +577,8 @@ asio::awaitable<PyOutcome> call_python(const TaskContext& context, std::shared_p
         }
         Ref fn(PyCFunction_NewEx(&run_executor_call_def, capsule.get(), nullptr));
         if (!fn) co_return take_python_error();
-        PyObject* future = PyObject_CallMethodObjArgs(context.loop.get(), python().run_in_executor, Py_None, fn.get(),
-                                                      nullptr);
+        PyObject* future =
+            PyObject_CallMethodObjArgs(context.loop.get(), python().run_in_executor, Py_None, fn.get(), nullptr);
         if (!future) co_return take_python_error();
         MarkAbandoned abandon{call};
         // Already a future: awaited as it is, outside the context, which the

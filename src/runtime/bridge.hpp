@@ -208,8 +208,7 @@ void ensure_runtime();
 // exception set). `on_dropped(T&)` gets a finished value that a cancelled
 // future will never see.
 template <class T, class Convert, class Drop = detail::NoDrop>
-PyObject* start_awaitable(const TaskContext& context, asio::awaitable<T> work, Convert convert,
-                          Drop on_dropped = {}) {
+PyObject* start_awaitable(const TaskContext& context, asio::awaitable<T> work, Convert convert, Drop on_dropped = {}) {
     using CallType = detail::CallOf<T, Convert, Drop>;
     auto call = std::make_shared<CallType>(std::move(convert), std::move(on_dropped));
     call->future = detail::create_future(context);

@@ -117,7 +117,7 @@ def start(fd, loop, wake, closed):
 )";
 
 PyObject* fallback_starter() {
-    static PyObject* start = [] () -> PyObject* {
+    static PyObject* start = []() -> PyObject* {
         Ref globals(PyDict_New());
         Ref builtins(globals ? PyImport_ImportModule("builtins") : nullptr);
         if (!builtins || PyDict_SetItemString(globals.get(), "__builtins__", builtins.get()) < 0) return nullptr;
@@ -148,8 +148,8 @@ void watch(PyObject* loop, LoopScheduler* scheduler, int fd) {
     PyObject* start = fallback_starter();
     if (!start) throw PendingError{};
     Ref closed_fn = make_callable(&loop_closed_def, nullptr);
-    Ref started(check(PyObject_CallFunctionObjArgs(start, fd_object.get(), loop, wake_fn.get(), closed_fn.get(),
-                                                   nullptr)));
+    Ref started(
+        check(PyObject_CallFunctionObjArgs(start, fd_object.get(), loop, wake_fn.get(), closed_fn.get(), nullptr)));
 }
 
 // The remote list holds the newest first: this gives posting order.
@@ -304,10 +304,12 @@ void LoopScheduler::close() noexcept {
         std::lock_guard guard(tracked_lock_);
         in_flight.swap(tracked_);
     }
-    for (auto& [id, abort] : in_flight) abort.abort();
+    for (auto& [id, abort] : in_flight)
+        abort.abort();
     Ref kwargs(std::exchange(future_kwargs_, nullptr));
     // Nothing signals any more once the posts under way are through.
-    while (posting_.load(std::memory_order_acquire) > 0) std::this_thread::yield();
+    while (posting_.load(std::memory_order_acquire) > 0)
+        std::this_thread::yield();
     ::close(eventfd_);
     eventfd_ = -1;
     // Forget the loop; its entry may already have made way for a new one.

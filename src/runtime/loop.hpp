@@ -24,11 +24,11 @@
 // never outlives it.
 #include <atomic>
 #include <cstdint>
-#include <mutex>
-#include <unordered_map>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 
 #include <asio/execution.hpp>
@@ -93,7 +93,9 @@ public:
         return possibly_ ? asio::execution::blocking_t(asio::execution::blocking.possibly)
                          : asio::execution::blocking_t(asio::execution::blocking.never);
     }
-    LoopExecutor require(asio::execution::blocking_t::never_t) const noexcept { return LoopExecutor(scheduler_, false); }
+    LoopExecutor require(asio::execution::blocking_t::never_t) const noexcept {
+        return LoopExecutor(scheduler_, false);
+    }
     LoopExecutor require(asio::execution::blocking_t::possibly_t) const noexcept {
         return LoopExecutor(scheduler_, true);
     }
@@ -191,11 +193,11 @@ private:
     std::atomic<int> posting_{0};  // posts between their push and their signal
     std::atomic<std::thread::id> loop_thread_{};
     std::atomic<bool> closed_{false};
-    std::atomic<bool> drained_{false};  // a thread is draining
+    std::atomic<bool> drained_{false};   // a thread is draining
     PyObject* future_kwargs_ = nullptr;  // owned; refers to the loop
     std::mutex tracked_lock_;
     std::unordered_map<std::uint64_t, core::async::AbortHandle> tracked_;  // guarded by tracked_lock_
-    std::uint64_t next_tracked_ = 0;                                        // guarded by tracked_lock_
+    std::uint64_t next_tracked_ = 0;                                       // guarded by tracked_lock_
 };
 
 // Whether the calling thread may touch Python on behalf of the coroutine it is

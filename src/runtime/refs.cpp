@@ -40,7 +40,8 @@ void release_deferred() noexcept {
         any_aside.store(false, std::memory_order_relaxed);
     }
     HoldingGil holding;
-    for (PyObject* p : taken) Py_DECREF(p);  // may run __del__, which may put more aside
+    for (PyObject* p : taken)
+        Py_DECREF(p);  // may run __del__, which may put more aside
 }
 
 }  // namespace trovik::py

@@ -180,8 +180,8 @@ private:
     template <class Op, class Convert, class Drop>
     PyObject* start(const TaskContext& context, Op op, Convert convert, Drop on_dropped) const {
         using R = typename std::invoke_result_t<Op&, Held&>::value_type;
-        return start_awaitable(context, run<R>(cell_, context, std::move(op)), Converter<R, Convert>{std::move(convert)},
-                               Dropper<R, Drop>{std::move(on_dropped)});
+        return start_awaitable(context, run<R>(cell_, context, std::move(op)),
+                               Converter<R, Convert>{std::move(convert)}, Dropper<R, Drop>{std::move(on_dropped)});
     }
 
     static asio::awaitable<Held> acquire(std::shared_ptr<Cell> cell, TaskContext context) {

@@ -64,8 +64,7 @@ public:
 private:
     struct Concept : core::DynTransport {
         virtual std::optional<core::Status> try_connect() = 0;
-        virtual std::optional<core::Status> try_send(std::string_view topic,
-                                                     std::span<const std::uint8_t> payload) = 0;
+        virtual std::optional<core::Status> try_send(std::string_view topic, std::span<const std::uint8_t> payload) = 0;
         virtual std::optional<core::Status> try_subscribe(std::string_view filter) = 0;
         virtual std::optional<core::Received> try_recv() = 0;
         virtual bool calls_python() const = 0;

@@ -41,14 +41,18 @@ Class<core::Message> message_class{
         c.init({"topic", "payload"}, [](std::string topic, Payload payload) {
             return core::Message{std::move(topic), std::move(payload).take()};
         });
-        c.prop("topic", "The topic it was published to.", [](const core::Message& m) { return std::string_view(m.topic); });
+        c.prop("topic", "The topic it was published to.",
+               [](const core::Message& m) { return std::string_view(m.topic); });
         c.prop("payload", "The raw payload bytes.", [](const core::Message& m) { return ByteView(m.payload); });
-        c.prop("text", "The payload as text: words, or a number written out.\n\nRaises `ValueError` if the payload is not UTF-8 text.",
+        c.prop("text",
+               "The payload as text: words, or a number written out.\n\nRaises `ValueError` if the payload is not "
+               "UTF-8 text.",
                [](const core::Message& m) { return text_of(m.payload); });
-        c.prop("number",
-               "The payload as a number written out as text, such as `21.5`.\n\nRaises `ValueError` if the payload is not "
-               "text or the text is not a number.",
-               [](const core::Message& m) { return number_of(m.payload); });
+        c.prop(
+            "number",
+            "The payload as a number written out as text, such as `21.5`.\n\nRaises `ValueError` if the payload is not "
+            "text or the text is not a number.",
+            [](const core::Message& m) { return number_of(m.payload); });
         c.repr([](const core::Message& m) {
             std::string out = "Message(topic=";
             text::append_debug_quoted(out, m.topic);

@@ -254,8 +254,10 @@ struct CoapTransport::Core {
         std::uint32_t count = 0;
         bool last = false;
         for (;;) {
-            if (count < config.max_retransmits) ++count;
-            else last = true;
+            if (count < config.max_retransmits)
+                ++count;
+            else
+                last = true;
 
             auto slot = std::make_shared<Slot>(strand);
             if (auto it = pending.find(mid); it != pending.end()) it->second->close();
@@ -342,8 +344,10 @@ struct CoapTransport::Core {
 
         auto answer = co_await exchange(current, *bytes, mid);
         std::optional<Error> failure;
-        if (!answer) failure = answer.error();
-        else if (auto refusal = answered(answer->code, answer->payload)) failure = std::move(refusal);
+        if (!answer)
+            failure = answer.error();
+        else if (auto refusal = answered(answer->code, answer->payload))
+            failure = std::move(refusal);
         else if (answer->code != code::empty && !answer->observe)
             failure = fault("the server answered " + std::string(filter) +
                             " without registering an observation, so no changes will follow");

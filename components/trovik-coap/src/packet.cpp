@@ -42,10 +42,8 @@ std::expected<std::size_t, CodecError> read_extension(std::span<const std::uint8
             pos += 2;
             return v + 269;
         }
-        case 15:
-            return std::unexpected(error(std::string("option ") + what + " 15 is reserved"));
-        default:
-            return std::size_t{nib};
+        case 15: return std::unexpected(error(std::string("option ") + what + " 15 is reserved"));
+        default: return std::size_t{nib};
     }
 }
 
@@ -73,8 +71,8 @@ std::expected<Bytes, CodecError> encode(const Packet& p) {
 
     Bytes out;
     out.reserve(4 + p.token.size() + 1 + p.payload.size());
-    out.push_back(static_cast<std::uint8_t>(((p.version & 0x03) << 6) | (static_cast<unsigned>(p.type) << 4) |
-                                            p.token.size()));
+    out.push_back(
+        static_cast<std::uint8_t>(((p.version & 0x03) << 6) | (static_cast<unsigned>(p.type) << 4) | p.token.size()));
     out.push_back(p.code);
     out.push_back(static_cast<std::uint8_t>(p.message_id >> 8));
     out.push_back(static_cast<std::uint8_t>(p.message_id));
@@ -98,15 +96,15 @@ std::expected<Bytes, CodecError> encode(const Packet& p) {
         out.insert(out.end(), p.payload.begin(), p.payload.end());
     }
     if (out.size() > max_message_size)
-        return std::unexpected(error("message of " + std::to_string(out.size()) +
-                                     " bytes is longer than the limit of 1280 bytes"));
+        return std::unexpected(
+            error("message of " + std::to_string(out.size()) + " bytes is longer than the limit of 1280 bytes"));
     return out;
 }
 
 std::expected<Packet, CodecError> parse(std::span<const std::uint8_t> d) {
     if (d.size() < 4)
-        return std::unexpected(error("datagram of " + std::to_string(d.size()) +
-                                     " bytes is shorter than the 4-byte header"));
+        return std::unexpected(
+            error("datagram of " + std::to_string(d.size()) + " bytes is shorter than the 4-byte header"));
     Packet p;
     p.version = d[0] >> 6;
     p.type = static_cast<Type>((d[0] >> 4) & 0x03);
@@ -134,9 +132,11 @@ std::expected<Packet, CodecError> parse(std::span<const std::uint8_t> d) {
         auto length = read_extension(d, pos, head & 0x0F, "length");
         if (!length) return std::unexpected(length.error());
         number += *delta;
-        if (number > 0xFFFF) return std::unexpected(error("option number " + std::to_string(number) + " is above 65535"));
+        if (number > 0xFFFF)
+            return std::unexpected(error("option number " + std::to_string(number) + " is above 65535"));
         if (pos + *length > d.size()) return std::unexpected(error("option value runs past the end"));
-        p.options.push_back(Option{static_cast<std::uint16_t>(number), Bytes(d.begin() + pos, d.begin() + pos + *length)});
+        p.options.push_back(
+            Option{static_cast<std::uint16_t>(number), Bytes(d.begin() + pos, d.begin() + pos + *length)});
         pos += *length;
     }
     return p;
@@ -156,8 +156,7 @@ bool is_response_code(std::uint8_t c) noexcept {
             unsigned d = code_detail(c);
             return d <= 5 || d == 8;
         }
-        default:
-            return false;
+        default: return false;
     }
 }
 
@@ -172,7 +171,8 @@ Bytes encode_uint(std::uint32_t value) {
 
 std::uint32_t decode_uint(std::span<const std::uint8_t> value) noexcept {
     std::uint32_t v = 0;
-    for (std::uint8_t b : value) v = (v << 8) | b;
+    for (std::uint8_t b : value)
+        v = (v << 8) | b;
     return v;
 }
 

@@ -44,7 +44,8 @@ void append_utf8_lossy(std::string& out, std::span<const std::uint8_t> bytes) {
         }
         std::size_t need;
         std::uint8_t lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
-        if (b >= 0xC2 && b <= 0xDF) need = 1;
+        if (b >= 0xC2 && b <= 0xDF)
+            need = 1;
         else if (b >= 0xE0 && b <= 0xEF) {
             need = 2;
             if (b == 0xE0) lo = 0xA0;
@@ -67,8 +68,10 @@ void append_utf8_lossy(std::string& out, std::span<const std::uint8_t> bytes) {
             ++j;
             ++taken;
         }
-        if (taken == need) out.append(reinterpret_cast<const char*>(bytes.data() + i), j - i);
-        else out += "\xEF\xBF\xBD";
+        if (taken == need)
+            out.append(reinterpret_cast<const char*>(bytes.data() + i), j - i);
+        else
+            out += "\xEF\xBF\xBD";
         i = j;
     }
 }

@@ -150,8 +150,7 @@ Outcome handle(const Packet& m, const Endpoint& peer, State& state, Clock::time_
             for (auto& [path, list] : state.observers)
                 std::erase_if(list, [&](const Observer& o) { return o.addr == peer && o.mid == m.message_id; });
             break;
-        case Type::Acknowledgement:
-            break;
+        case Type::Acknowledgement: break;
         case Type::NonConfirmable:
             if (is_request(m.code)) request(m, peer, false, state, now, out);
             break;
@@ -212,7 +211,8 @@ asio::awaitable<void> serve(std::shared_ptr<Shared> shared, std::shared_ptr<Link
             out = handle(*packet, peer, shared->state, Clock::now());
         }
         if (out.delivery) link->inbox.push(std::move(*out.delivery));
-        for (const auto& d : out.datagrams) co_await link->socket.async_send_to(asio::buffer(d.bytes), d.to, use_tuple);
+        for (const auto& d : out.datagrams)
+            co_await link->socket.async_send_to(asio::buffer(d.bytes), d.to, use_tuple);
     }
     link->inbox.close();
 }
@@ -264,7 +264,8 @@ struct CoapServer::Core {
         self->disconnect_now();
         auto socket = co_await bind_socket(self->shared->strand, self->bind);
         if (!socket)
-            co_return std::unexpected(Error::transport_fault("could not bind " + self->bind + ": " + socket.error().text));
+            co_return std::unexpected(
+                Error::transport_fault("could not bind " + self->bind + ": " + socket.error().text));
         auto link = std::make_shared<Link>(self->shared->strand, std::move(*socket));
         asio::co_spawn(self->shared->strand, serve(self->shared, link), asio::detached);
         {

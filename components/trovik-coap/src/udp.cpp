@@ -52,8 +52,10 @@ std::expected<HostPort, std::string> split_host_port(std::string_view text) {
     if (colon == std::string_view::npos) return std::unexpected(std::string("invalid socket address"));
     std::string_view host = text.substr(0, colon);
     std::string_view port = text.substr(colon + 1);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    else if (host.find(':') != std::string_view::npos) return std::unexpected(std::string("invalid socket address"));
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+        host = host.substr(1, host.size() - 2);
+    else if (host.find(':') != std::string_view::npos)
+        return std::unexpected(std::string("invalid socket address"));
     HostPort out{std::string(host), 0};
     auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), out.port);
     if (port.empty() || ec != std::errc() || end != port.data() + port.size())
@@ -69,12 +71,13 @@ asio::awaitable<std::expected<std::vector<udp::endpoint>, std::error_code>> reso
     if (!ec) co_return std::vector<udp::endpoint>{udp::endpoint(literal, port)};
 
     udp::resolver resolver(strand);
-    auto [error, results] = co_await resolver.async_resolve(host, std::to_string(port),
-                                                            udp::resolver::numeric_service, use_tuple);
+    auto [error, results] =
+        co_await resolver.async_resolve(host, std::to_string(port), udp::resolver::numeric_service, use_tuple);
     if (co_await cancelled()) throw_cancelled();
     if (error) co_return std::unexpected(error);
     std::vector<udp::endpoint> out;
-    for (const auto& entry : results) out.push_back(entry.endpoint());
+    for (const auto& entry : results)
+        out.push_back(entry.endpoint());
     co_return out;
 }
 

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include <asio/any_io_executor.hpp>
-#include <asio/experimental/as_tuple.hpp>
 #include <asio/awaitable.hpp>
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/bind_executor.hpp>
 #include <asio/cancellation_signal.hpp>
 #include <asio/co_spawn.hpp>
+#include <asio/experimental/as_tuple.hpp>
 #include <asio/ip/udp.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
@@ -43,8 +43,10 @@ inline constexpr std::size_t max_datagram = 1500;
 
 // Paths and filters name the same resource with or without slashes at their ends.
 inline std::string_view trim_slashes(std::string_view s) noexcept {
-    while (!s.empty() && s.front() == '/') s.remove_prefix(1);
-    while (!s.empty() && s.back() == '/') s.remove_suffix(1);
+    while (!s.empty() && s.front() == '/')
+        s.remove_prefix(1);
+    while (!s.empty() && s.back() == '/')
+        s.remove_suffix(1);
     return s;
 }
 
@@ -91,8 +93,9 @@ asio::awaitable<T> run_on(const Strand& strand, asio::awaitable<T> body) {
             if (slot.is_connected()) slot.clear();
             std::move(handler)(e, std::forward<decltype(value)>(value)...);
         };
-        asio::co_spawn(strand, finish_on_strand<T>(hop, std::move(body)),
-                       asio::bind_cancellation_slot(hop->signal.slot(), asio::bind_executor(executor, std::move(done))));
+        asio::co_spawn(
+            strand, finish_on_strand<T>(hop, std::move(body)),
+            asio::bind_cancellation_slot(hop->signal.slot(), asio::bind_executor(executor, std::move(done))));
         // Only now, with the body's cancellation state in place, may a cancellation be forwarded.
         if (slot.is_connected()) {
             slot.assign([hop, strand](asio::cancellation_type type) {
@@ -104,7 +107,7 @@ asio::awaitable<T> run_on(const Strand& strand, asio::awaitable<T> body) {
     };
     if constexpr (std::is_void_v<T>)
         co_await asio::async_initiate<const asio::use_awaitable_t<>&, Signature>(initiate, asio::use_awaitable,
-                                                                                std::move(body));
+                                                                                 std::move(body));
     else
         co_return co_await asio::async_initiate<const asio::use_awaitable_t<>&, Signature>(
             initiate, asio::use_awaitable, std::move(body));

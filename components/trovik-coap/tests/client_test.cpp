@@ -4,8 +4,8 @@
 
 #include <asio/error.hpp>
 #include <asio/steady_timer.hpp>
-#include <asio/this_coro.hpp>
 #include <asio/system_error.hpp>
+#include <asio/this_coro.hpp>
 
 #include "support.hpp"
 #include "trovik/coap/client.hpp"
@@ -49,8 +49,8 @@ Bytes datagram(Type type, std::uint8_t code, std::uint16_t mid, const Bytes& tok
 }
 
 Bytes empty_message(Type type, std::uint16_t mid) {
-    return Bytes{static_cast<std::uint8_t>(0x40 | (static_cast<int>(type) << 4)), 0, static_cast<std::uint8_t>(mid >> 8),
-                 static_cast<std::uint8_t>(mid)};
+    return Bytes{static_cast<std::uint8_t>(0x40 | (static_cast<int>(type) << 4)), 0,
+                 static_cast<std::uint8_t>(mid >> 8), static_cast<std::uint8_t>(mid)};
 }
 
 std::uint16_t mid_of(const Bytes& d) { return static_cast<std::uint16_t>((d[2] << 8) | d[3]); }
@@ -87,10 +87,12 @@ struct Scripted {
         });
     }
     auto start_subscribe(std::string filter) {
-        return rt.start([this, filter]() -> asio::awaitable<Result<void>> { co_return co_await client.subscribe(filter); });
+        return rt.start(
+            [this, filter]() -> asio::awaitable<Result<void>> { co_return co_await client.subscribe(filter); });
     }
     Result<std::optional<Message>> recv() {
-        return rt.run([this]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await client.recv(); });
+        return rt.run(
+            [this]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await client.recv(); });
     }
 
     // Subscribes to `filter`, answering with a piggybacked 2.05 and `observe`; returns the token used.
@@ -187,12 +189,14 @@ TEST_CASE("routines: answers, paths and freshness") {
             const char* text;
         };
         const Case cases[] = {
-            {Bytes{'a', 0xFF, 'b'}, "a\xEF\xBF\xBD" "b"},
-            {Bytes{0xE2, 0x82, 'x'}, "\xEF\xBF\xBDx"},              // truncated three-byte sequence
-            {Bytes{0xE2, 0x82, 0xAC}, "\xE2\x82\xAC"},             // the euro sign, whole
+            {Bytes{'a', 0xFF, 'b'},
+             "a\xEF\xBF\xBD"
+             "b"},
+            {Bytes{0xE2, 0x82, 'x'}, "\xEF\xBF\xBDx"},                          // truncated three-byte sequence
+            {Bytes{0xE2, 0x82, 0xAC}, "\xE2\x82\xAC"},                          // the euro sign, whole
             {Bytes{0xED, 0xA0, 0x80}, "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // a surrogate
-            {Bytes{0xF0, 0x9F, 0x98}, "\xEF\xBF\xBD"},             // truncated at the end
-            {Bytes{0xC0, 0x80}, "\xEF\xBF\xBD\xEF\xBF\xBD"},       // overlong
+            {Bytes{0xF0, 0x9F, 0x98}, "\xEF\xBF\xBD"},                          // truncated at the end
+            {Bytes{0xC0, 0x80}, "\xEF\xBF\xBD\xEF\xBF\xBD"},                    // overlong
         };
         for (const auto& c : cases) {
             Packet p;
@@ -218,12 +222,12 @@ TEST_CASE("routines: answers, paths and freshness") {
             {12, false, 13, seconds(0), true},
             {12, false, 10, seconds(0), false},
             {12, false, 12, seconds(0), false},
-            {half + 16, false, 12, seconds(0), true},       // wrapped
-            {12, false, half + 12, seconds(0), false},      // exactly 2^23 ahead is not newer
+            {half + 16, false, 12, seconds(0), true},   // wrapped
+            {12, false, half + 12, seconds(0), false},  // exactly 2^23 ahead is not newer
             {12, false, half + 11, seconds(0), true},
-            {12, false, 10, seconds(128), false},           // 128 s is not later than 128 s
+            {12, false, 10, seconds(128), false},  // 128 s is not later than 128 s
             {12, false, 10, seconds(129), true},
-            {0x00FFFFFF, false, 0, seconds(0), true},       // not modulo 2^24: plain 32-bit values
+            {0x00FFFFFF, false, 0, seconds(0), true},  // not modulo 2^24: plain 32-bit values
         };
         for (const auto& c : cases) {
             CAPTURE(c.v1);
@@ -292,8 +296,11 @@ TEST_CASE("send puts the payload at the path and follows the server's answer") {
             auto done = s.start_send("a", "x");
             auto put = s.peer.receive();
             REQUIRE(put.has_value());
-            if (c.reset) s.peer.reply(empty_message(Type::Reset, mid_of(*put)));
-            else s.peer.reply(datagram(Type::Acknowledgement, c.code, mid_of(*put), token_of(*put), std::nullopt, c.payload));
+            if (c.reset)
+                s.peer.reply(empty_message(Type::Reset, mid_of(*put)));
+            else
+                s.peer.reply(
+                    datagram(Type::Acknowledgement, c.code, mid_of(*put), token_of(*put), std::nullopt, c.payload));
             auto result = settle(done);
             if (c.failure) {
                 REQUIRE_FALSE(result.has_value());
@@ -343,9 +350,11 @@ TEST_CASE("an unanswered confirmable request is sent max_retransmits + 1 times")
         REQUIRE_FALSE(result.has_value());
         CHECK(result.error().display() == c.failure);
         std::vector<Bytes> seen;
-        while (auto d = s.peer.receive(200ms)) seen.push_back(*d);
+        while (auto d = s.peer.receive(200ms))
+            seen.push_back(*d);
         CHECK(seen.size() == c.retransmits + 1);
-        for (const auto& d : seen) CHECK(d == seen.front());  // same bytes, same message id
+        for (const auto& d : seen)
+            CHECK(d == seen.front());  // same bytes, same message id
     }
 }
 
@@ -432,15 +441,18 @@ TEST_CASE("observation: registration, fresh and stale notifications, resets for 
         s.peer.send_to_port(datagram(Type::Confirmable, code::content, 100, token, 10, "stale"), s.peer.last_port());
         CHECK(s.peer.receive() == empty_message(Type::Acknowledgement, 100));
         s.peer.send_to_port(datagram(Type::NonConfirmable, code::content, 101, token, 13, "a"), s.peer.last_port());
-        s.peer.send_to_port(datagram(Type::NonConfirmable, code::content, 102, token, 1u << 22, "b"), s.peer.last_port());
+        s.peer.send_to_port(datagram(Type::NonConfirmable, code::content, 102, token, 1u << 22, "b"),
+                            s.peer.last_port());
         s.peer.send_to_port(datagram(Type::NonConfirmable, code::content, 103, token, (1u << 23) + 16, "c"),
                             s.peer.last_port());
         s.peer.send_to_port(datagram(Type::NonConfirmable, code::content, 104, token, 12, "d"), s.peer.last_port());
-        s.peer.send_to_port(datagram(Type::Confirmable, code::content, 105, token, 11, "stale too"), s.peer.last_port());
+        s.peer.send_to_port(datagram(Type::Confirmable, code::content, 105, token, 11, "stale too"),
+                            s.peer.last_port());
         CHECK(s.peer.receive() == empty_message(Type::Acknowledgement, 105));
         s.peer.send_to_port(datagram(Type::Confirmable, code::content, 106, token, 14, "e"), s.peer.last_port());
         CHECK(s.peer.receive() == empty_message(Type::Acknowledgement, 106));
-        for (const char* expected : {"a", "b", "c", "d", "e"}) CHECK(s.next_payload() == expected);
+        for (const char* expected : {"a", "b", "c", "d", "e"})
+            CHECK(s.next_payload() == expected);
     }
 
     SUBCASE("notifications with unknown tokens: confirmable ones are reset, others ignored") {
@@ -508,7 +520,8 @@ TEST_CASE("failed registrations leave nothing observed") {
         auto result = settle(done);
         REQUIRE_FALSE(result.has_value());
         CHECK(result.error().display() ==
-              "transport error: the server answered /room/x without registering an observation, so no changes will follow");
+              "transport error: the server answered /room/x without registering an observation, so no changes will "
+              "follow");
         s.peer.reply(datagram(Type::Confirmable, code::content, 700, token_of(*get), 3, "v"));
         CHECK(s.peer.receive() == empty_message(Type::Reset, 700));
     }
@@ -538,14 +551,16 @@ TEST_CASE("connection lifecycle") {
         auto r = s.recv();
         REQUIRE_FALSE(r.has_value());
         CHECK(r.error().display() == "resource is closed");
-        auto sent = s.rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await s.client.send("a", text("x")); });
+        auto sent =
+            s.rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await s.client.send("a", text("x")); });
         CHECK(sent.error().display() == "resource is closed");
         auto subscribed =
             s.rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await s.client.subscribe("a"); });
         CHECK(subscribed.error().display() == "resource is closed");
 
         // Connecting again works, with no observations.
-        REQUIRE(s.rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await s.client.connect(); }).has_value());
+        REQUIRE(
+            s.rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await s.client.connect(); }).has_value());
         auto done = s.start_send("a", "x");
         auto put = s.peer.receive();
         REQUIRE(put.has_value());
@@ -556,7 +571,8 @@ TEST_CASE("connection lifecycle") {
     }
 
     SUBCASE("a second connect replaces the socket, ends the old one and keeps observations") {
-        REQUIRE(s.rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await s.client.connect(); }).has_value());
+        REQUIRE(
+            s.rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await s.client.connect(); }).has_value());
         CHECK(s.client.is_connected());
         CHECK(port_is_free(first_port));
         auto done = s.start_send("a", "x");
@@ -575,7 +591,8 @@ TEST_CASE("connection lifecycle") {
     SUBCASE("recv and send before any connect are refused") {
         CoapTransport fresh(s.rt.io.get_executor(), config_for(s.peer.port()));
         CHECK_FALSE(fresh.is_connected());
-        auto r = s.rt.run([&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await fresh.recv(); });
+        auto r =
+            s.rt.run([&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await fresh.recv(); });
         CHECK(r.error().display() == "resource is closed");
     }
 }
@@ -624,9 +641,8 @@ TEST_CASE("a name that resolves to several addresses connects with one of the so
 TEST_CASE("cancelling an operation ends it and leaves the transport usable") {
     Scripted s;
     SUBCASE("recv") {
-        Cancellable waiting(s.rt, [&]() -> asio::awaitable<Result<std::optional<Message>>> {
-            co_return co_await s.client.recv();
-        });
+        Cancellable waiting(
+            s.rt, [&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await s.client.recv(); });
         CHECK(waiting.future.wait_for(100ms) == std::future_status::timeout);
         waiting.cancel();
         REQUIRE(waiting.future.wait_for(3s) == std::future_status::ready);
@@ -638,7 +654,8 @@ TEST_CASE("cancelling an operation ends it and leaves the transport usable") {
         }
     }
     SUBCASE("a confirmable send waiting for its acknowledgment") {
-        Cancellable waiting(s.rt, [&]() -> asio::awaitable<Result<void>> { co_return co_await s.client.send("a", text("x")); });
+        Cancellable waiting(
+            s.rt, [&]() -> asio::awaitable<Result<void>> { co_return co_await s.client.send("a", text("x")); });
         auto put = s.peer.receive();
         REQUIRE(put.has_value());
         waiting.cancel();

@@ -24,7 +24,8 @@ TEST_CASE("our client against our server") {
     REQUIRE(rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await node.connect(); }).has_value());
 
     auto take = [&](auto& endpoint) -> Message {
-        auto m = rt.run([&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await endpoint.recv(); });
+        auto m =
+            rt.run([&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await endpoint.recv(); });
         REQUIRE(m.has_value());
         REQUIRE(m->has_value());
         return **m;
@@ -37,12 +38,14 @@ TEST_CASE("our client against our server") {
     CHECK(take(gateway) == Message{"nodes/7/reading", text("21.5")});
 
     // A path the gateway does not take is refused.
-    auto refused = rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await node.send("elsewhere", text("x")); });
+    auto refused =
+        rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await node.send("elsewhere", text("x")); });
     REQUIRE_FALSE(refused.has_value());
     CHECK(refused.error().display() == "transport error: the server answered 4.04 Not Found");
 
     // Observing a path without state is refused; with state it registers and delivers the state.
-    auto early = rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await node.subscribe("nodes/7/command"); });
+    auto early =
+        rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await node.subscribe("nodes/7/command"); });
     CHECK(early.error().display() == "transport error: the server answered 4.04 Not Found");
     REQUIRE(rt.run([&]() -> asio::awaitable<Result<void>> {
                   co_return co_await commands.publish("nodes/7/command", text("idle"));
@@ -59,11 +62,14 @@ TEST_CASE("our client against our server") {
                       co_return co_await commands.publish("nodes/7/command", text(command));
                   }).has_value());
     }
-    for (const char* command : {"open", "close", "open again"}) CHECK(take(node) == Message{"nodes/7/command", text(command)});
+    for (const char* command : {"open", "close", "open again"})
+        CHECK(take(node) == Message{"nodes/7/command", text(command)});
 
     // Readings and commands cross while both sides wait.
-    auto reading = rt.start([&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await gateway.recv(); });
-    auto command = rt.start([&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await node.recv(); });
+    auto reading =
+        rt.start([&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await gateway.recv(); });
+    auto command =
+        rt.start([&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await node.recv(); });
     REQUIRE(rt.run([&]() -> asio::awaitable<Result<void>> {
                   co_return co_await commands.publish("nodes/7/command", text("stop"));
               }).has_value());

@@ -12,7 +12,8 @@ namespace {
 
 Bytes bytes(std::initializer_list<int> list) {
     Bytes out;
-    for (int b : list) out.push_back(static_cast<std::uint8_t>(b));
+    for (int b : list)
+        out.push_back(static_cast<std::uint8_t>(b));
     return out;
 }
 
@@ -20,12 +21,13 @@ Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
 
 Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
-Packet packet(Type type, std::uint8_t code, std::uint16_t mid, Bytes token = {},
-              std::vector<Option> options = {}, Bytes payload = {}) {
+Packet packet(Type type, std::uint8_t code, std::uint16_t mid, Bytes token = {}, std::vector<Option> options = {},
+              Bytes payload = {}) {
     Packet p;
     p.type = type;
     p.code = code;
@@ -53,7 +55,8 @@ TEST_CASE("messages encode to the RFC 7252 layout and parse back") {
          concat({bytes({0x44, 0x03, 0x01, 0x02, 1, 2, 3, 4, 0xB7}), text("sensors"), bytes({0x04}), text("temp"),
                  bytes({0xFF}), text("21.5")})},
         {"observing GET",
-         packet(Type::Confirmable, code::get, 7, bytes({0xAA}), {{option::observe, {}}, {option::uri_path, text("room")}}),
+         packet(Type::Confirmable, code::get, 7, bytes({0xAA}),
+                {{option::observe, {}}, {option::uri_path, text("room")}}),
          concat({bytes({0x41, 0x01, 0x00, 0x07, 0xAA, 0x60, 0x54}), text("room")})},
         {"piggybacked 2.05 with a three-byte Observe",
          packet(Type::Acknowledgement, code::content, 0xFFFF, bytes({9, 8}), {{option::observe, bytes({1, 2, 3})}},
@@ -62,16 +65,15 @@ TEST_CASE("messages encode to the RFC 7252 layout and parse back") {
         {"delta of 13 to 268 takes one extension byte",
          packet(Type::NonConfirmable, code::content, 1, {}, {{option::size1, bytes({5})}}),
          bytes({0x50, 0x45, 0x00, 0x01, 0xD1, 60 - 13, 5})},
-        {"delta of 269 and above takes two",
-         packet(Type::NonConfirmable, code::content, 1, {}, {{300, {}}}), bytes({0x50, 0x45, 0x00, 0x01, 0xE0, 0x00, 31})},
+        {"delta of 269 and above takes two", packet(Type::NonConfirmable, code::content, 1, {}, {{300, {}}}),
+         bytes({0x50, 0x45, 0x00, 0x01, 0xE0, 0x00, 31})},
         {"length of 13 to 268 takes one extension byte",
          packet(Type::NonConfirmable, code::put, 2, {}, {{option::uri_path, Bytes(20, 'a')}}),
          concat({bytes({0x50, 0x03, 0x00, 0x02, 0xBD, 7}), Bytes(20, 'a')})},
         {"length of 269 and above takes two",
          packet(Type::NonConfirmable, code::put, 2, {}, {{option::uri_path, Bytes(300, 'b')}}),
          concat({bytes({0x50, 0x03, 0x00, 0x02, 0xBE, 0x00, 31}), Bytes(300, 'b')})},
-        {"both extended in one option header",
-         packet(Type::NonConfirmable, code::put, 3, {}, {{1000, Bytes(14, 'c')}}),
+        {"both extended in one option header", packet(Type::NonConfirmable, code::put, 3, {}, {{1000, Bytes(14, 'c')}}),
          concat({bytes({0x50, 0x03, 0x00, 0x03, 0xED, (1000 - 269) >> 8, (1000 - 269) & 0xFF, 1}), Bytes(14, 'c')})},
         {"eight-byte token", packet(Type::Confirmable, code::get, 0, bytes({1, 2, 3, 4, 5, 6, 7, 8})),
          bytes({0x48, 0x01, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8})},
@@ -89,7 +91,9 @@ TEST_CASE("messages encode to the RFC 7252 layout and parse back") {
 
 TEST_CASE("options go out in ascending number, repeated numbers in the order given") {
     Packet p = packet(Type::Confirmable, code::get, 1, {},
-                      {{option::uri_path, text("a")}, {option::observe, {}}, {option::uri_path, text("b")},
+                      {{option::uri_path, text("a")},
+                       {option::observe, {}},
+                       {option::uri_path, text("b")},
                        {option::uri_host, text("h")}});
     auto wire = encode(p);
     REQUIRE(wire.has_value());
@@ -153,9 +157,9 @@ TEST_CASE("encoding refuses a token over 8 bytes and a message over 1280 bytes")
 
 TEST_CASE("the response codes the codec names") {
     const std::set<std::pair<unsigned, unsigned>> known = {
-        {2, 1}, {2, 2}, {2, 3}, {2, 4}, {2, 5}, {2, 31}, {4, 0}, {4, 1},  {4, 2},  {4, 3},
-        {4, 4}, {4, 5}, {4, 6}, {4, 8}, {4, 9}, {4, 12}, {4, 13}, {4, 15}, {4, 22}, {4, 29},
-        {5, 0}, {5, 1}, {5, 2}, {5, 3}, {5, 4}, {5, 5},  {5, 8},
+        {2, 1},  {2, 2},  {2, 3}, {2, 4}, {2, 5}, {2, 31}, {4, 0},  {4, 1},  {4, 2},
+        {4, 3},  {4, 4},  {4, 5}, {4, 6}, {4, 8}, {4, 9},  {4, 12}, {4, 13}, {4, 15},
+        {4, 22}, {4, 29}, {5, 0}, {5, 1}, {5, 2}, {5, 3},  {5, 4},  {5, 5},  {5, 8},
     };
     for (unsigned c = 0; c < 256; ++c) {
         auto code = static_cast<std::uint8_t>(c);
@@ -199,13 +203,14 @@ TEST_CASE("SipHash-1-3 agrees with CPython's bytes hash under the zero key") {
         std::uint64_t hash;
     };
     const Case cases[] = {
-        {1, 7541581120933061747ULL},  {7, 3389392686435873370ULL},  {8, 16921169381604339434ULL},
-        {9, 8471974163824919394ULL},  {15, 17514137373579004394ULL}, {16, 9904005486622393783ULL},
+        {1, 7541581120933061747ULL}, {7, 3389392686435873370ULL},   {8, 16921169381604339434ULL},
+        {9, 8471974163824919394ULL}, {15, 17514137373579004394ULL}, {16, 9904005486622393783ULL},
     };
     for (const auto& c : cases) {
         CAPTURE(c.length);
         Bytes message(c.length);
-        for (std::size_t i = 0; i < c.length; ++i) message[i] = static_cast<std::uint8_t>(i);
+        for (std::size_t i = 0; i < c.length; ++i)
+            message[i] = static_cast<std::uint8_t>(i);
         CHECK(siphash13(0, 0, message) == c.hash);
     }
     CHECK(siphash13(0, 0, text("abc")) == 13851880170939887858ULL);
@@ -213,6 +218,7 @@ TEST_CASE("SipHash-1-3 agrees with CPython's bytes hash under the zero key") {
 
 TEST_CASE("random draws differ even within one instant") {
     std::set<std::uint64_t> seen;
-    for (int i = 0; i < 1000; ++i) seen.insert(trovik::coap::random());
+    for (int i = 0; i < 1000; ++i)
+        seen.insert(trovik::coap::random());
     CHECK(seen.size() == 1000);
 }

@@ -36,7 +36,8 @@ Packet observing_get(std::uint16_t mid, Bytes token, std::string_view path, std:
 
 Bytes bytes(std::initializer_list<int> list) {
     Bytes out;
-    for (int b : list) out.push_back(static_cast<std::uint8_t>(b));
+    for (int b : list)
+        out.push_back(static_cast<std::uint8_t>(b));
     return out;
 }
 
@@ -106,7 +107,8 @@ TEST_CASE("the server's answers to single requests") {
     SUBCASE("methods other than GET, POST and PUT are not allowed") {
         for (std::uint8_t method : {code::del, code::fetch, code::patch, code::ipatch}) {
             CAPTURE(int(method));
-            auto out = handle(request(Type::Confirmable, method, 0x2000 + method, {4}, "sensors/t", "x"), peer_a, s, t0);
+            auto out =
+                handle(request(Type::Confirmable, method, 0x2000 + method, {4}, "sensors/t", "x"), peer_a, s, t0);
             CHECK(only(out) == bytes({0x61, 0x85, 0x20, method, 4}));
             CHECK_FALSE(out.delivery.has_value());
         }
@@ -117,8 +119,11 @@ TEST_CASE("the server's answers to single requests") {
             const char* name;
             std::uint16_t number;
         };
-        const Case cases[] = {{"Block1", option::block1},   {"Block2", option::block2}, {"If-Match", option::if_match},
-                              {"Uri-Query", option::uri_query}, {"Accept", option::accept}};
+        const Case cases[] = {{"Block1", option::block1},
+                              {"Block2", option::block2},
+                              {"If-Match", option::if_match},
+                              {"Uri-Query", option::uri_query},
+                              {"Accept", option::accept}};
         for (const auto& c : cases) {
             CAPTURE(c.name);
             auto put = request(Type::Confirmable, code::put, 0x3000 + c.number, {5}, "sensors/t", "part");
@@ -320,7 +325,8 @@ struct Served {
     }
     std::uint16_t port() const { return publisher.local_addr().value().port(); }
     Result<void> publish(std::string path, std::string payload) {
-        return rt.run([&]() -> asio::awaitable<Result<void>> { co_return co_await publisher.publish(path, text(payload)); });
+        return rt.run(
+            [&]() -> asio::awaitable<Result<void>> { co_return co_await publisher.publish(path, text(payload)); });
     }
     Result<std::optional<Message>> recv() {
         return rt.run([&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await server.recv(); });
@@ -384,7 +390,8 @@ TEST_CASE("the server on a socket") {
 
     // The observer turns a notification away.
     s.peer.send_to_port(bytes({0x70, 0x00, note.message_id >> 8, note.message_id & 0xFF}), s.port());
-    for (int i = 0; i < 100 && s.publisher.observers("sensors/t") != 0; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 100 && s.publisher.observers("sensors/t") != 0; ++i)
+        std::this_thread::sleep_for(10ms);
     CHECK(s.publisher.observers("sensors/t") == 0);
 
     SUBCASE("disconnect keeps filters and resources, forgets observers") {
@@ -399,14 +406,17 @@ TEST_CASE("the server on a socket") {
         s.connect();
         CHECK(s.ask(request(Type::Confirmable, code::get, 4, {1}, "sensors/t")) ==
               bytes({0x61, 0x45, 0x00, 0x04, 1, 0xFF, 'x'}));
-        CHECK(s.ask(request(Type::Confirmable, code::put, 5, {1}, "sensors/v", "1")) == bytes({0x61, 0x44, 0x00, 0x05, 1}));
+        CHECK(s.ask(request(Type::Confirmable, code::put, 5, {1}, "sensors/v", "1")) ==
+              bytes({0x61, 0x44, 0x00, 0x05, 1}));
     }
 
     SUBCASE("send does not wait behind a waiting recv") {
-        auto waiting = s.rt.start([&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await s.server.recv(); });
+        auto waiting = s.rt.start(
+            [&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await s.server.recv(); });
         CHECK(s.publish("sensors/w", "cmd").has_value());
         CHECK(waiting.wait_for(50ms) == std::future_status::timeout);
-        s.peer.send_to_port(*encode(request(Type::NonConfirmable, code::put, 6, {1}, "sensors/w", "reading")), s.port());
+        s.peer.send_to_port(*encode(request(Type::NonConfirmable, code::put, 6, {1}, "sensors/w", "reading")),
+                            s.port());
         REQUIRE(waiting.wait_for(3s) == std::future_status::ready);
         auto m = waiting.get();
         CHECK((*m)->payload == text("reading"));

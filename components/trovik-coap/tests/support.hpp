@@ -41,12 +41,14 @@ struct Runtime {
     std::vector<std::thread> threads;
 
     Runtime() {
-        for (int i = 0; i < 3; ++i) threads.emplace_back([this] { io.run(); });
+        for (int i = 0; i < 3; ++i)
+            threads.emplace_back([this] { io.run(); });
     }
     ~Runtime() {
         work.reset();
         io.stop();
-        for (auto& t : threads) t.join();
+        for (auto& t : threads)
+            t.join();
     }
 
     // Starts a coroutine function on the runtime (the function object is kept alive while it runs).
@@ -131,8 +133,8 @@ public:
 
 private:
     void send_to(const Bytes& datagram, const sockaddr_in& to) {
-        REQUIRE(::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                         sizeof to) == static_cast<ssize_t>(datagram.size()));
+        REQUIRE(::sendto(fd_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) ==
+                static_cast<ssize_t>(datagram.size()));
     }
 
     int fd_ = -1;

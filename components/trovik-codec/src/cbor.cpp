@@ -95,7 +95,8 @@ private:
         } else if (head.info <= 27) {
             const std::size_t width = std::size_t{1} << (head.info - 24);
             if (remaining() < width) return end_of_input();
-            for (std::size_t i = 0; i < width; ++i) head.value = (head.value << 8) | input_[pos_++];
+            for (std::size_t i = 0; i < width; ++i)
+                head.value = (head.value << 8) | input_[pos_++];
         } else if (head.info < info_indefinite) {
             return malformed(head.offset);  // additional information 28 to 30 is reserved
         }
@@ -131,8 +132,7 @@ private:
             if (chunk.major != head.major || chunk.indefinite()) return malformed(chunk.offset);
             const std::size_t start = out.size();
             if (!take(chunk.value, out)) return false;
-            if (head.major == major_text &&
-                !core::text::is_valid_utf8(std::string_view(out).substr(start)))
+            if (head.major == major_text && !core::text::is_valid_utf8(std::string_view(out).substr(start)))
                 return semantic(chunk.offset, "a text string is not valid UTF-8");
         }
     }
@@ -191,25 +191,20 @@ private:
         const std::size_t width = std::size_t{1} << (info - 24);
         if (input_.size() - at < width) return false;
         std::uint64_t length = 0;
-        for (std::size_t i = 0; i < width; ++i) length = (length << 8) | input_[at + i];
+        for (std::size_t i = 0; i < width; ++i)
+            length = (length << 8) | input_[at + i];
         return length <= 16;
     }
 
     bool read_simple(const Head& head, Item& out) {
         switch (head.info) {
-            case 25:
-                out.data = half_to_double(static_cast<std::uint16_t>(head.value));
-                return true;
+            case 25: out.data = half_to_double(static_cast<std::uint16_t>(head.value)); return true;
             case 26:
                 out.data = static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(head.value)));
                 return true;
-            case 27:
-                out.data = std::bit_cast<double>(head.value);
-                return true;
-            case info_indefinite:
-                return malformed(head.offset);  // a break where an item belongs
-            default:
-                break;
+            case 27: out.data = std::bit_cast<double>(head.value); return true;
+            case info_indefinite: return malformed(head.offset);  // a break where an item belongs
+            default: break;
         }
         // Simple values 0 to 31 must use the one-byte head.
         if (head.info == 24 && head.value < 32) return malformed(head.offset);
@@ -256,8 +251,8 @@ private:
                     Head bytes_head;
                     std::string magnitude;
                     if (!read_head(bytes_head) || !read_string(bytes_head, magnitude)) return false;
-                    out.data = Bignum{head.value == tag_negative_bignum,
-                                      core::Bytes(magnitude.begin(), magnitude.end())};
+                    out.data =
+                        Bignum{head.value == tag_negative_bignum, core::Bytes(magnitude.begin(), magnitude.end())};
                     return true;
                 }
                 if (!enter(depth)) return false;
@@ -266,8 +261,7 @@ private:
                 out.data = Tagged{head.value, std::move(content)};
                 return true;
             }
-            default:
-                return read_simple(head, out);
+            default: return read_simple(head, out);
         }
     }
 
@@ -282,15 +276,13 @@ std::expected<Item, ReadError> read(std::span<const std::uint8_t> input) { retur
 
 core::Error read_error(const ReadError& error) {
     switch (error.kind) {
-        case ReadError::Kind::EndOfInput:
-            return core::Error::codec("the CBOR ends part-way through a value");
+        case ReadError::Kind::EndOfInput: return core::Error::codec("the CBOR ends part-way through a value");
         case ReadError::Kind::Malformed:
             return core::Error::codec("the CBOR is malformed at byte " + std::to_string(error.offset.value_or(0)));
         case ReadError::Kind::Semantic:
             if (error.offset) return core::Error::codec(error.message + ", at byte " + std::to_string(*error.offset));
             return core::Error::codec(error.message);
-        case ReadError::Kind::TooDeep:
-            break;
+        case ReadError::Kind::TooDeep: break;
     }
     return core::Error::codec("the CBOR nests too deeply to read");
 }
@@ -318,7 +310,8 @@ void append_head(core::Bytes& out, std::uint8_t major, std::uint64_t value) {
         out.push_back(initial | 27);
         width = 8;
     }
-    for (int shift = (width - 1) * 8; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+    for (int shift = (width - 1) * 8; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 void append_float(core::Bytes& out, double value) {

@@ -63,8 +63,8 @@ private:
                 line_start = i + 1;
             }
         const std::size_t column = where - line_start + (where < text_.size() ? 1 : 0);
-        error_ = ParseError{std::string(what) + " at line " + std::to_string(line) + " column " +
-                            std::to_string(column)};
+        error_ =
+            ParseError{std::string(what) + " at line " + std::to_string(line) + " column " + std::to_string(column)};
         return false;
     }
 
@@ -72,7 +72,8 @@ private:
     char peek() const { return text_[pos_]; }
 
     void skip_white_space() {
-        while (!at_end() && (peek() == ' ' || peek() == '\t' || peek() == '\n' || peek() == '\r')) ++pos_;
+        while (!at_end() && (peek() == ' ' || peek() == '\t' || peek() == '\n' || peek() == '\r'))
+            ++pos_;
     }
 
     bool parse_value(Value& out, int depth) {
@@ -259,7 +260,8 @@ private:
             ++pos_;
             if (!at_end() && is_digit(peek())) return fail("invalid number");
         } else if (is_digit(peek())) {
-            while (!at_end() && is_digit(peek())) ++pos_;
+            while (!at_end() && is_digit(peek()))
+                ++pos_;
         } else {
             return fail("invalid number");
         }
@@ -271,7 +273,8 @@ private:
             is_integer = false;
             ++pos_;
             const std::size_t fraction_start = pos_;
-            while (!at_end() && is_digit(peek())) ++pos_;
+            while (!at_end() && is_digit(peek()))
+                ++pos_;
             if (pos_ == fraction_start) return fail(at_end() ? "EOF while parsing a value" : "invalid number");
             fraction = text_.substr(fraction_start, pos_ - fraction_start);
         }

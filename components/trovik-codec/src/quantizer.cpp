@@ -62,7 +62,8 @@ std::expected<std::vector<float>, core::Error> Quantizer::decode(std::span<const
     if (!samples) return std::unexpected(samples.error());
     std::vector<float> readings;
     readings.reserve(samples->size());
-    for (const std::int64_t sample : *samples) readings.push_back(static_cast<float>(sample) / scale_);
+    for (const std::int64_t sample : *samples)
+        readings.push_back(static_cast<float>(sample) / scale_);
     return readings;
 }
 

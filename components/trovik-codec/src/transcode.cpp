@@ -29,7 +29,8 @@ struct CborWriter {
     void operator()(const std::string& s) const { text(s); }
     void operator()(const json::Array& array) const {
         cbor::append_head(out, cbor::major_array, array.size());
-        for (const auto& item : array) std::visit(*this, item.data);
+        for (const auto& item : array)
+            std::visit(*this, item.data);
     }
     void operator()(const json::Object& object) const {
         // The object already holds its keys in ascending byte order.
@@ -111,9 +112,7 @@ private:
         }
         return true;
     }
-    bool from(const cbor::Tagged&, json::Value&) {
-        return refuse("invalid type: enum, expected any valid JSON value");
-    }
+    bool from(const cbor::Tagged&, json::Value&) { return refuse("invalid type: enum, expected any valid JSON value"); }
     bool from(const cbor::Simple& simple, json::Value& out) {
         if (simple.value == cbor::simple_false || simple.value == cbor::simple_true)
             out.data = simple.value == cbor::simple_true;

@@ -78,8 +78,7 @@ TEST_CASE("the reader keeps what JSON cannot hold for the conversion to judge") 
     REQUIRE(item);
     const auto& map = std::get<codec::cbor::Map>(item->data);
     REQUIRE(map.size() == 3);
-    CHECK(std::get<codec::cbor::Bignum>(map[0].key.data) ==
-          codec::cbor::Bignum{true, unhex("00000000000000000001")});
+    CHECK(std::get<codec::cbor::Bignum>(map[0].key.data) == codec::cbor::Bignum{true, unhex("00000000000000000001")});
     CHECK(std::get<core::Bytes>(map[0].value.data) == unhex("ff"));
     CHECK(std::get<codec::cbor::Negative>(map[1].key.data).n == std::numeric_limits<std::uint64_t>::max());
     const auto& tagged = std::get<codec::cbor::Tagged>(map[1].value.data);

@@ -32,8 +32,7 @@ TEST_CASE("zigzag interleaves signs") {
         std::int64_t value;
         std::uint64_t coded;
     } cases[] = {
-        {0, 0}, {-1, 1}, {1, 2}, {-2, 3}, {2, 4}, {-64, 127}, {64, 128},
-        {i64_max, u64_max - 1}, {i64_min, u64_max},
+        {0, 0}, {-1, 1}, {1, 2}, {-2, 3}, {2, 4}, {-64, 127}, {64, 128}, {i64_max, u64_max - 1}, {i64_min, u64_max},
     };
     for (const auto& c : cases) {
         CAPTURE(c.value);

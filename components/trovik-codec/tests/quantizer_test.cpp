@@ -47,7 +47,8 @@ TEST_CASE("readings are scaled and rounded in 32-bit arithmetic, halves away fro
         {1.0f, {-0.0f, 0.0f}, {0, 0}},
         {1.0f, {}, {}},
         // The largest magnitude that fits, just under 9.2e18.
-        {1.0f, {std::nextafter(9.2e18f, 0.0f), -std::nextafter(9.2e18f, 0.0f)},
+        {1.0f,
+         {std::nextafter(9.2e18f, 0.0f), -std::nextafter(9.2e18f, 0.0f)},
          {9199999718183141376, -9199999718183141376}},
         {0x1p-127f, {0x1.8p127f}, {2}},  // a subnormal scale
     };

@@ -196,7 +196,8 @@ TEST_CASE("JSON text is read strictly and refused with its line and column") {
 TEST_CASE("JSON nesting stops at 128 levels") {
     const auto nested = [](int levels) { return std::string(levels, '[') + std::string(levels, ']'); };
     std::string expected;
-    for (int i = 0; i < 127; ++i) expected += "81";
+    for (int i = 0; i < 127; ++i)
+        expected += "81";
     CHECK(to_cbor_hex(nested(128)) == expected + "80");
     CHECK(json_failure(nested(129)) == "codec error: recursion limit exceeded at line 1 column 129");
     CHECK(json_failure(std::string(64, '[') + std::string(65, '{')) ==
@@ -244,7 +245,9 @@ TEST_CASE("CBOR converts into compact JSON") {
         {"7f616161626163ff", "\"abc\""},
         {"7fff", "\"\""},
         // Only the quotation mark, the backslash and control characters are escaped.
-        {"6a225c0a0809010d1f7f2f", R"("\"\\\n\b\t\u0001\r\u001f)" "\x7f" R"(/")"},
+        {"6a225c0a0809010d1f7f2f", R"("\"\\\n\b\t\u0001\r\u001f)"
+                                   "\x7f"
+                                   R"(/")"},
         {"6c63616662c3a920e298832022", "\"cafb\xc3\xa9 \xe2\x98\x83 \\\"\""},
     };
     for (const auto& c : cases) {
@@ -326,7 +329,8 @@ TEST_CASE("CBOR that cannot be read is refused with the reader's text") {
 TEST_CASE("CBOR nesting stops at 256 levels") {
     const auto nested = [](int levels, std::string_view inner) {
         std::string out;
-        for (int i = 0; i < levels; ++i) out += "81";
+        for (int i = 0; i < levels; ++i)
+            out += "81";
         return out + std::string(inner);
     };
     CHECK(to_json(nested(256, "00")) == std::string(256, '[') + "0" + std::string(256, ']'));

@@ -38,18 +38,17 @@ void MutexWait::start() {
 void MutexWait::cancel() {
     std::lock_guard lock(state_->guard);
     switch (phase_) {
-    case Phase::Queued:
-        state_->waiters.erase(this);
-        phase_ = Phase::Aborted;
-        post_delivery();
-        break;
-    case Phase::Granted:
-        // Handed over but not yet seen by the waiter: take it back.
-        phase_ = Phase::Aborted;
-        state_->hand_over();
-        break;
-    case Phase::Aborted:
-        break;
+        case Phase::Queued:
+            state_->waiters.erase(this);
+            phase_ = Phase::Aborted;
+            post_delivery();
+            break;
+        case Phase::Granted:
+            // Handed over but not yet seen by the waiter: take it back.
+            phase_ = Phase::Aborted;
+            state_->hand_over();
+            break;
+        case Phase::Aborted: break;
     }
 }
 

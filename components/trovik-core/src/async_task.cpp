@@ -8,8 +8,7 @@ void TaskControl::abort(const std::shared_ptr<TaskControl>& control) {
     // of its slots, and skipped once the task is done: its cancellation state
     // is gone by then.
     asio::post(control->executor, [control] {
-        if (!control->finished.load(std::memory_order_relaxed))
-            control->signal.emit(asio::cancellation_type::terminal);
+        if (!control->finished.load(std::memory_order_relaxed)) control->signal.emit(asio::cancellation_type::terminal);
     });
 }
 

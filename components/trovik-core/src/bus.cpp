@@ -7,13 +7,10 @@
 
 namespace trovik::core::bus {
 
-std::size_t bounded(std::size_t capacity) noexcept {
-    return capacity == 0 ? 1 : std::min(capacity, max_capacity);
-}
+std::size_t bounded(std::size_t capacity) noexcept { return capacity == 0 ? 1 : std::min(capacity, max_capacity); }
 
 // The channel's first receiver is dropped with the pair: no subscribers yet.
-EventPublisher::EventPublisher(std::size_t capacity)
-    : sender_(async::make_broadcast<Event>(bounded(capacity)).first) {}
+EventPublisher::EventPublisher(std::size_t capacity) : sender_(async::make_broadcast<Event>(bounded(capacity)).first) {}
 
 BroadcastBus EventPublisher::subscribe() const { return BroadcastBus(*this, sender_.subscribe()); }
 

@@ -89,17 +89,20 @@ bool is_float_text(std::string_view s) {
     if (iequals(rest, "inf") || iequals(rest, "infinity") || iequals(rest, "nan")) return true;
     auto digit = [&](std::size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '9'; };
     std::size_t whole = 0, frac = 0;
-    while (digit(i)) ++i, ++whole;
+    while (digit(i))
+        ++i, ++whole;
     if (i < s.size() && s[i] == '.') {
         ++i;
-        while (digit(i)) ++i, ++frac;
+        while (digit(i))
+            ++i, ++frac;
     }
     if (whole + frac == 0) return false;
     if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
         ++i;
         if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
         std::size_t exp = 0;
-        while (digit(i)) ++i, ++exp;
+        while (digit(i))
+            ++i, ++exp;
         if (exp == 0) return false;
     }
     return i == s.size();

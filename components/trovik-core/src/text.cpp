@@ -14,13 +14,11 @@ struct Range {
 // Characters a debug string writes as escapes: controls, format characters,
 // separators other than the plain space, private use and non-characters.
 constexpr Range kNonPrintable[] = {
-    {0x0000, 0x001F}, {0x007F, 0x009F}, {0x00A0, 0x00A0}, {0x00AD, 0x00AD},
-    {0x034F, 0x034F}, {0x061C, 0x061C}, {0x115F, 0x1160}, {0x1680, 0x1680},
-    {0x17B4, 0x17B5}, {0x180B, 0x180F}, {0x2000, 0x200F}, {0x2028, 0x202F},
-    {0x205F, 0x206F}, {0x3000, 0x3000}, {0x3164, 0x3164}, {0xD800, 0xF8FF},
-    {0xFDD0, 0xFDEF}, {0xFE00, 0xFE0F}, {0xFEFF, 0xFEFF}, {0xFFA0, 0xFFA0},
-    {0xFFF0, 0xFFFB}, {0xFFFE, 0xFFFF}, {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
-    {0xF0000, 0x10FFFF},
+    {0x0000, 0x001F}, {0x007F, 0x009F}, {0x00A0, 0x00A0},   {0x00AD, 0x00AD},   {0x034F, 0x034F},
+    {0x061C, 0x061C}, {0x115F, 0x1160}, {0x1680, 0x1680},   {0x17B4, 0x17B5},   {0x180B, 0x180F},
+    {0x2000, 0x200F}, {0x2028, 0x202F}, {0x205F, 0x206F},   {0x3000, 0x3000},   {0x3164, 0x3164},
+    {0xD800, 0xF8FF}, {0xFDD0, 0xFDEF}, {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0},
+    {0xFFF0, 0xFFFB}, {0xFFFE, 0xFFFF}, {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF}, {0xF0000, 0x10FFFF},
 };
 
 // Combining marks, escaped when they would otherwise attach to the opening quote.
@@ -53,10 +51,20 @@ std::int32_t decode_utf8(std::string_view s, std::size_t& pos) noexcept {
     }
     int len;
     std::uint32_t cp, min;
-    if ((b0 & 0xE0) == 0xC0) { len = 2; cp = b0 & 0x1F; min = 0x80; }
-    else if ((b0 & 0xF0) == 0xE0) { len = 3; cp = b0 & 0x0F; min = 0x800; }
-    else if ((b0 & 0xF8) == 0xF0) { len = 4; cp = b0 & 0x07; min = 0x10000; }
-    else return -1;
+    if ((b0 & 0xE0) == 0xC0) {
+        len = 2;
+        cp = b0 & 0x1F;
+        min = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        len = 3;
+        cp = b0 & 0x0F;
+        min = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        len = 4;
+        cp = b0 & 0x07;
+        min = 0x10000;
+    } else
+        return -1;
     if (pos + len > s.size()) return -1;
     for (int i = 1; i < len; ++i) {
         std::uint8_t b = byte(pos + i);
@@ -71,7 +79,10 @@ std::int32_t decode_utf8(std::string_view s, std::size_t& pos) noexcept {
 bool is_valid_utf8(std::string_view s) noexcept {
     std::size_t pos = 0;
     while (pos < s.size()) {
-        if (static_cast<std::uint8_t>(s[pos]) < 0x80) { ++pos; continue; }
+        if (static_cast<std::uint8_t>(s[pos]) < 0x80) {
+            ++pos;
+            continue;
+        }
         if (decode_utf8(s, pos) < 0) return false;
     }
     return true;
@@ -120,15 +131,16 @@ std::string hex_prefixed(std::uint64_t value, int width) {
     char digits[17];
     int n = std::snprintf(digits, sizeof digits, "%llx", static_cast<unsigned long long>(value));
     std::string out = "0x";
-    for (int pad = width - 2 - n; pad > 0; --pad) out.push_back('0');
+    for (int pad = width - 2 - n; pad > 0; --pad)
+        out.push_back('0');
     out.append(digits, static_cast<std::size_t>(n));
     return out;
 }
 
 bool is_white_space(std::uint32_t cp) noexcept {
     return (cp >= 0x09 && cp <= 0x0D) || cp == 0x20 || cp == 0x85 || cp == 0xA0 || cp == 0x1680 ||
-           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F ||
-           cp == 0x205F || cp == 0x3000;
+           (cp >= 0x2000 && cp <= 0x200A) || cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F ||
+           cp == 0x3000;
 }
 
 std::string_view trim_white_space(std::string_view s) noexcept {
@@ -143,7 +155,8 @@ std::string_view trim_white_space(std::string_view s) noexcept {
     while (end > begin) {
         // step back to the start of the last code point
         std::size_t start = end - 1;
-        while (start > begin && (static_cast<std::uint8_t>(s[start]) & 0xC0) == 0x80) --start;
+        while (start > begin && (static_cast<std::uint8_t>(s[start]) & 0xC0) == 0x80)
+            --start;
         std::size_t pos = start;
         std::int32_t cp = decode_utf8(s, pos);
         if (cp < 0 || !is_white_space(static_cast<std::uint32_t>(cp))) break;

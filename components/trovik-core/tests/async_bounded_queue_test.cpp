@@ -222,7 +222,7 @@ TEST_CASE("a push at once takes free room, never overtakes a waiting push, and l
 
     auto waiting = start(push(q.tx, 4));
     CHECK(still_waiting(waiting));
-    CHECK(q.rx->try_pop() == 1);  // the room goes to the push in line ...
+    CHECK(q.rx->try_pop() == 1);                   // the room goes to the push in line ...
     CHECK(q.tx->try_push(value) == std::nullopt);  // ... and an at-once push waits its turn
     CHECK(finish(waiting));
     CHECK(q.rx->try_pop() == 2);

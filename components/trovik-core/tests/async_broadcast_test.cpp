@@ -48,22 +48,22 @@ TEST_CASE("a receiver that fell behind skips to the oldest value held and counts
         std::uint64_t missed;
     };
     const Case cases[] = {
-        {4, 6, 2, 4, 2},
-        {1, 3, 2, 1, 2},
-        {100, 128, 0, 128, 0},  // a ring of 128 holds all of them
-        {100, 130, 2, 128, 2},
-        {8, 8, 0, 8, 0},
+        {4, 6, 2, 4, 2},       {1, 3, 2, 1, 2}, {100, 128, 0, 128, 0},  // a ring of 128 holds all of them
+        {100, 130, 2, 128, 2}, {8, 8, 0, 8, 0},
     };
     for (const auto& c : cases) {
         CAPTURE(c.capacity);
         CAPTURE(c.sent);
         auto [tx, rx] = make_broadcast<int>(c.capacity);
-        for (int i = 0; i < c.sent; ++i) CHECK(tx.send(i) == 1);
+        for (int i = 0; i < c.sent; ++i)
+            CHECK(tx.send(i) == 1);
         CHECK(rx.missed() == 0);  // lag is found out only by receiving
         std::vector<int> got;
-        while (auto v = rx.try_recv()) got.push_back(*v);
+        while (auto v = rx.try_recv())
+            got.push_back(*v);
         std::vector<int> expected(c.count);
-        for (int i = 0; i < c.count; ++i) expected[i] = c.first + i;
+        for (int i = 0; i < c.count; ++i)
+            expected[i] = c.first + i;
         CHECK(got == expected);
         CHECK(rx.missed() == c.missed);
     }
@@ -120,10 +120,13 @@ TEST_CASE("concurrent waits on one receiver never take the same value") {
     auto [tx, rx_] = make_broadcast<int>(64);
     auto rx = shared(std::move(rx_));
     std::vector<std::future<std::optional<int>>> pending;
-    for (int i = 0; i < waits; ++i) pending.push_back(start(recv(rx)));
-    for (int i = 0; i < waits; ++i) tx.send(i);
+    for (int i = 0; i < waits; ++i)
+        pending.push_back(start(recv(rx)));
+    for (int i = 0; i < waits; ++i)
+        tx.send(i);
     std::set<int> got;
-    for (auto& f : pending) got.insert(finish(f).value());
+    for (auto& f : pending)
+        got.insert(finish(f).value());
     CHECK(got.size() == waits);
 }
 
@@ -136,7 +139,8 @@ TEST_CASE("publishers on many threads, receivers with concurrent racing waits: e
     // A ring large enough that nobody falls behind: every value must arrive.
     auto [tx, rx0] = make_broadcast<int>(total);
     std::vector<Receiver> rxs{shared(std::move(rx0))};
-    for (int r = 1; r < receivers; ++r) rxs.push_back(shared(tx.subscribe()));
+    for (int r = 1; r < receivers; ++r)
+        rxs.push_back(shared(tx.subscribe()));
 
     struct Seen {
         std::mutex guard;
@@ -168,17 +172,20 @@ TEST_CASE("publishers on many threads, receivers with concurrent racing waits: e
         std::vector<std::jthread> threads;
         for (int p = 0; p < publishers; ++p)
             threads.emplace_back([p, tx = tx] {
-                for (int i = 0; i < per_publisher; ++i) CHECK(tx.send(p * per_publisher + i) == std::size_t{receivers});
+                for (int i = 0; i < per_publisher; ++i)
+                    CHECK(tx.send(p * per_publisher + i) == std::size_t{receivers});
             });
     }
     { auto gone = std::move(tx); }
-    for (auto& f : loops) finish(f);
+    for (auto& f : loops)
+        finish(f);
     for (int r = 0; r < receivers; ++r) {
         CAPTURE(r);
         auto values = seen[r]->values;
         std::sort(values.begin(), values.end());
         REQUIRE(values.size() == total);
-        for (int i = 0; i < total; ++i) REQUIRE(values[i] == i);
+        for (int i = 0; i < total; ++i)
+            REQUIRE(values[i] == i);
         CHECK(rxs[r]->missed() == 0);
     }
 }
@@ -191,11 +198,13 @@ TEST_CASE("a slow receiver loses only its oldest values and never sees one twice
     auto rx = shared(std::move(rx_));
     auto reader = start([](Receiver rx) -> asio::awaitable<std::vector<int>> {
         std::vector<int> got;
-        while (auto v = co_await rx->async_recv()) got.push_back(*v);
+        while (auto v = co_await rx->async_recv())
+            got.push_back(*v);
         co_return got;
     }(rx));
     std::jthread([tx = std::move(tx)] {
-        for (int i = 0; i < total; ++i) tx.send(i);
+        for (int i = 0; i < total; ++i)
+            tx.send(i);
     }).join();
     auto got = finish(reader);
     REQUIRE_FALSE(got.empty());

@@ -95,11 +95,13 @@ TEST_CASE("waiters get the lock in the order they asked for it, and try_lock nev
     auto held = mutex.try_lock();
     auto rec = Recorder::make(n);
     std::vector<MutexGuard> keep;
-    for (int i = 0; i < n; ++i) mutex.async_lock(rec->handler(runtime().make_strand(), i));
+    for (int i = 0; i < n; ++i)
+        mutex.async_lock(rec->handler(runtime().make_strand(), i));
     held.reset();
     rec->wait();
     std::vector<int> expected(n);
-    for (int i = 0; i < n; ++i) expected[i] = i;
+    for (int i = 0; i < n; ++i)
+        expected[i] = i;
     CHECK(rec->order == expected);
     CHECK(mutex.try_lock());
 
@@ -234,19 +236,24 @@ TEST_CASE("many tasks with random cancellations keep mutual exclusion and never 
         }
     }
     std::vector<AbortHandle> handles;
-    for (auto& task : aborted) handles.push_back(task.abort_handle());
+    for (auto& task : aborted)
+        handles.push_back(task.abort_handle());
     for (auto& task : aborted) {
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 500));
         task.abort();
     }
-    for (auto& f : futures) finish(f);
+    for (auto& f : futures)
+        finish(f);
     // Aborted tasks unwind on their own; the lock must come free once they have.
     bool free = false;
     for (int i = 0; i < 6000 && !free; ++i) {
         bool all_finished = true;
-        for (auto& h : handles) all_finished = all_finished && h.finished();
-        if (all_finished && mutex->try_lock()) free = true;
-        else std::this_thread::sleep_for(10ms);
+        for (auto& h : handles)
+            all_finished = all_finished && h.finished();
+        if (all_finished && mutex->try_lock())
+            free = true;
+        else
+            std::this_thread::sleep_for(10ms);
     }
     CHECK(free);
     CHECK(*inside == 0);

@@ -28,7 +28,8 @@ asio::awaitable<std::optional<int>> pop(Receiver rx) { co_return co_await rx->as
 // Pops everything until the end.
 asio::awaitable<std::vector<int>> drain(Receiver rx) {
     std::vector<int> got;
-    while (auto v = co_await rx->async_pop()) got.push_back(*v);
+    while (auto v = co_await rx->async_pop())
+        got.push_back(*v);
     co_return got;
 }
 
@@ -115,7 +116,8 @@ TEST_CASE("a single consumer racing timeouts receives every value exactly once, 
     producer.join();
     auto got = finish(consumer);
     REQUIRE(got.size() == count);
-    for (int i = 0; i < count; ++i) REQUIRE(got[i] == i);
+    for (int i = 0; i < count; ++i)
+        REQUIRE(got[i] == i);
 }
 
 TEST_CASE("many producers and consumers with random aborts: nothing lost, nothing twice") {
@@ -163,7 +165,8 @@ TEST_CASE("many producers and consumers with random aborts: nothing lost, nothin
         std::vector<std::jthread> threads;
         for (int p = 0; p < producers; ++p)
             threads.emplace_back([p, tx = tx] {
-                for (int i = 0; i < per_producer; ++i) tx.push(p * per_producer + i);
+                for (int i = 0; i < per_producer; ++i)
+                    tx.push(p * per_producer + i);
             });
         threads.emplace_back([&] {
             std::mt19937 rng(9);
@@ -174,7 +177,8 @@ TEST_CASE("many producers and consumers with random aborts: nothing lost, nothin
         });
     }
     tx.close();
-    for (auto& f : finishing) finish(f);
+    for (auto& f : finishing)
+        finish(f);
     std::vector<int> taken;
     {
         std::lock_guard lock(tally->guard);
@@ -182,7 +186,8 @@ TEST_CASE("many producers and consumers with random aborts: nothing lost, nothin
     }
     std::sort(taken.begin(), taken.end());
     REQUIRE(taken.size() == producers * per_producer);
-    for (int i = 0; i < producers * per_producer; ++i) REQUIRE(taken[i] == i);
+    for (int i = 0; i < producers * per_producer; ++i)
+        REQUIRE(taken[i] == i);
 }
 
 TEST_CASE("a closer ends the queue without holding either end") {
@@ -227,9 +232,8 @@ TEST_CASE("a one-shot delivers its value once, whichever side comes first") {
     {
         auto [tx, rx] = make_oneshot<std::string>();
         auto rxp = std::make_shared<OneShotReceiver<std::string>>(std::move(rx));
-        auto waiting = start([](auto rx) -> asio::awaitable<std::optional<std::string>> {
-            co_return co_await rx->async_wait();
-        }(rxp));
+        auto waiting = start(
+            [](auto rx) -> asio::awaitable<std::optional<std::string>> { co_return co_await rx->async_wait(); }(rxp));
         // Sent from a thread that is no part of the runtime.
         std::jthread([tx = std::move(tx)]() mutable { CHECK(std::move(tx).send("done")); }).join();
         CHECK(finish(waiting) == "done");
@@ -249,7 +253,8 @@ TEST_CASE("a one-shot ends when its sender goes unsent, and refuses a send once 
     {
         auto [tx, rx] = make_oneshot<int>();
         auto rxp = std::make_shared<OneShotReceiver<int>>(std::move(rx));
-        auto waiting = start([](auto rx) -> asio::awaitable<std::optional<int>> { co_return co_await rx->async_wait(); }(rxp));
+        auto waiting =
+            start([](auto rx) -> asio::awaitable<std::optional<int>> { co_return co_await rx->async_wait(); }(rxp));
         { auto gone = std::move(tx); }
         CHECK(finish(waiting) == std::nullopt);
     }

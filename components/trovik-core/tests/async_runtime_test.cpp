@@ -23,7 +23,8 @@ TEST_CASE("the runtime is created once, however many threads ask at the same tim
                 seen[i] = &runtime();
             });
     }
-    for (auto* rt : seen) CHECK(rt == seen.front());
+    for (auto* rt : seen)
+        CHECK(rt == seen.front());
 }
 
 TEST_CASE("tasks run on the runtime's workers, never on the caller's thread") {

@@ -68,7 +68,8 @@ inline asio::awaitable<void> sleep_for(std::chrono::microseconds delay) {
 
 // Lets everything already queued on this coroutine's strand run first.
 inline asio::awaitable<void> yield(int rounds = 1) {
-    for (int i = 0; i < rounds; ++i) co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
+    for (int i = 0; i < rounds; ++i)
+        co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
 }
 
 }  // namespace trovik::core::async::testing

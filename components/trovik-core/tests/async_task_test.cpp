@@ -50,8 +50,12 @@ TEST_CASE("the completion handler gets the value or the exception on a worker th
     CHECK(task.finished());
 
     auto failed = std::make_shared<std::promise<Outcome>>();
-    auto failing = spawn_recorded([]() -> asio::awaitable<int> { throw std::runtime_error("broken"); co_return 0; }(),
-                                  failed);
+    auto failing = spawn_recorded(
+        []() -> asio::awaitable<int> {
+            throw std::runtime_error("broken");
+            co_return 0;
+        }(),
+        failed);
     auto bad = wait(failed);
     REQUIRE(bad.error);
     CHECK_THROWS_WITH_AS(std::rethrow_exception(bad.error), "broken", std::runtime_error);
@@ -71,10 +75,12 @@ TEST_CASE("abort stops a task at its suspension point, from any thread, or from 
             }(reached_end),
             done);
         switch (how) {
-        case How::Abort: task.abort(); break;
-        case How::AbortFromThread: std::jthread([&] { task.abort(); }).join(); break;
-        case How::Destroy: { Task gone = std::move(task); } break;
-        case How::AbortHandle: task.abort_handle().abort(); break;
+            case How::Abort: task.abort(); break;
+            case How::AbortFromThread: std::jthread([&] { task.abort(); }).join(); break;
+            case How::Destroy: {
+                Task gone = std::move(task);
+            } break;
+            case How::AbortHandle: task.abort_handle().abort(); break;
         }
         auto outcome = wait(done);
         CHECK(is_aborted(outcome.error));

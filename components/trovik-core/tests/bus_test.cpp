@@ -50,8 +50,12 @@ TEST_CASE("bounded capacities and the ring sizes they give") {
         std::size_t requested, bounded, ring;
     };
     const Case cases[] = {
-        {0, 1, 1},         {1, 1, 1},     {3, 3, 4},
-        {64, 64, 64},      {100, 100, 128}, {1048576, 1048576, 1048576},
+        {0, 1, 1},
+        {1, 1, 1},
+        {3, 3, 4},
+        {64, 64, 64},
+        {100, 100, 128},
+        {1048576, 1048576, 1048576},
         {5000000, 1048576, 1048576},
     };
     for (const auto& c : cases) {
@@ -90,7 +94,8 @@ TEST_CASE("an endpoint that fell behind gets the oldest event held and counts th
         CAPTURE(c.capacity);
         CAPTURE(c.published);
         auto bus = Endpoint::create(c.capacity);
-        for (int i = 0; i < c.published; ++i) bus->publish(ev(std::to_string(i)));
+        for (int i = 0; i < c.published; ++i)
+            bus->publish(ev(std::to_string(i)));
         CHECK(bus->missed() == 0);  // nothing is counted before a wait completes
         CHECK(next(bus) == ev(std::to_string(c.first)));
         CHECK(bus->missed() == c.missed);
@@ -175,7 +180,8 @@ TEST_CASE("publishers on many threads and endpoints with racing waits: each even
     constexpr int total = threads * per_thread;
     EventPublisher publisher(total);  // nobody falls behind
     std::vector<std::shared_ptr<Endpoint>> eps;
-    for (int e = 0; e < endpoints; ++e) eps.push_back(Endpoint::of(publisher.subscribe()));
+    for (int e = 0; e < endpoints; ++e)
+        eps.push_back(Endpoint::of(publisher.subscribe()));
 
     struct Seen {
         std::mutex guard;
@@ -186,34 +192,37 @@ TEST_CASE("publishers on many threads and endpoints with racing waits: each even
     for (int e = 0; e < endpoints; ++e) {
         seen.push_back(std::make_shared<Seen>());
         for (int w = 0; w < waits_per_endpoint; ++w)
-            loops.push_back(start([](std::shared_ptr<Endpoint> ep, std::shared_ptr<Seen> seen,
-                                     unsigned seed) -> asio::awaitable<void> {
-                std::mt19937 rng(seed);
-                for (;;) {
-                    Event event;
-                    if (rng() % 2) {
-                        auto r = co_await (ep->next_event() || sleep_for(std::chrono::microseconds(rng() % 40)));
-                        if (r.index() == 1) continue;
-                        event = std::get<0>(std::move(r));
-                    } else {
-                        event = co_await ep->next_event();
+            loops.push_back(start(
+                [](std::shared_ptr<Endpoint> ep, std::shared_ptr<Seen> seen, unsigned seed) -> asio::awaitable<void> {
+                    std::mt19937 rng(seed);
+                    for (;;) {
+                        Event event;
+                        if (rng() % 2) {
+                            auto r = co_await (ep->next_event() || sleep_for(std::chrono::microseconds(rng() % 40)));
+                            if (r.index() == 1) continue;
+                            event = std::get<0>(std::move(r));
+                        } else {
+                            event = co_await ep->next_event();
+                        }
+                        std::string text(event.begin(), event.end());
+                        if (text == "stop") co_return;
+                        std::lock_guard lock(seen->guard);
+                        seen->events.push_back(std::move(text));
                     }
-                    std::string text(event.begin(), event.end());
-                    if (text == "stop") co_return;
-                    std::lock_guard lock(seen->guard);
-                    seen->events.push_back(std::move(text));
-                }
-            }(eps[e], seen.back(), 500 + e * 10 + w)));
+                }(eps[e], seen.back(), 500 + e * 10 + w)));
     }
     {
         std::vector<std::jthread> pubs;
         for (int t = 0; t < threads; ++t)
             pubs.emplace_back([t, publisher] {
-                for (int i = 0; i < per_thread; ++i) publisher.publish(ev(std::to_string(t * per_thread + i)));
+                for (int i = 0; i < per_thread; ++i)
+                    publisher.publish(ev(std::to_string(t * per_thread + i)));
             });
     }
-    for (int w = 0; w < waits_per_endpoint; ++w) publisher.publish(ev("stop"));
-    for (auto& f : loops) finish(f);
+    for (int w = 0; w < waits_per_endpoint; ++w)
+        publisher.publish(ev("stop"));
+    for (auto& f : loops)
+        finish(f);
     for (int e = 0; e < endpoints; ++e) {
         CAPTURE(e);
         std::set<std::string> distinct(seen[e]->events.begin(), seen[e]->events.end());

@@ -30,7 +30,7 @@ using SlotMap = FlatIndex<std::uint32_t, std::uint32_t, kMax32>;
 // just past a whole number of turns, so every one of these keys hashes to the
 // last cell or the first, whatever the table's size: together with 0 they
 // crowd into one run that wraps round the end of the table.
-constexpr std::uint64_t kCrowd[] = {0,        5702887,   9227465,   14930352,  24157817,   39088169,   63245986,
+constexpr std::uint64_t kCrowd[] = {0,         5702887,   9227465,   14930352,  24157817,  39088169,   63245986,
                                     102334155, 165580141, 267914296, 433494437, 701408733, 1134903170, 1836311903};
 
 // Counts the index's allocations and fails them on demand.
@@ -111,11 +111,13 @@ TEST_CASE("keys that crowd round the end of the table stay found through every e
     for (const Case& c : cases) {
         CAPTURE(c.what);
         FlatSet<std::uint64_t> set;
-        for (std::size_t i = 0; i < c.held; ++i) set.insert(kCrowd[i]);
+        for (std::size_t i = 0; i < c.held; ++i)
+            set.insert(kCrowd[i]);
         std::vector<bool> held(std::size(kCrowd), false);
         std::fill_n(held.begin(), c.held, true);
         auto same = [&] {
-            for (std::size_t i = 0; i < std::size(kCrowd); ++i) REQUIRE(set.contains(kCrowd[i]) == held[i]);
+            for (std::size_t i = 0; i < std::size(kCrowd); ++i)
+                REQUIRE(set.contains(kCrowd[i]) == held[i]);
             well_formed(set);
         };
         same();
@@ -127,7 +129,8 @@ TEST_CASE("keys that crowd round the end of the table stay found through every e
         }
         CHECK(set.empty());
         // Replacing within the crowd moves a key without disturbing the run.
-        for (std::size_t i = 0; i < c.held; ++i) set.insert(kCrowd[i]);
+        for (std::size_t i = 0; i < c.held; ++i)
+            set.insert(kCrowd[i]);
         set.replace(kCrowd[0], kCrowd[c.held]);
         std::fill(held.begin(), held.end(), false);
         std::fill_n(held.begin() + 1, c.held, true);
@@ -150,14 +153,16 @@ TEST_CASE("nothing is allocated until an entry arrives, and the cells double at 
     std::uint64_t next = 1;
     for (const Step& step : steps) {
         CAPTURE(step.entries);
-        for (; next <= step.entries; ++next) set.insert(next);
+        for (; next <= step.entries; ++next)
+            set.insert(next);
         CHECK(set.size() == step.entries);
         CHECK(set.cell_count() == step.cells);
         CHECK(budget.allocations == step.allocations);
     }
     // A replace, and erasing everything, allocate nothing and keep the cells.
     set.replace(1, 5000);
-    for (std::uint64_t key = 2; key <= 1000; ++key) set.erase(key);
+    for (std::uint64_t key = 2; key <= 1000; ++key)
+        set.erase(key);
     set.erase(5000);
     CHECK(set.empty());
     CHECK(set.cell_count() == 2048);
@@ -169,14 +174,16 @@ TEST_CASE("a growth that runs out of memory leaves the index as it was") {
         CAPTURE(entries);
         Budget budget;
         BudgetSet set{BudgetAllocator<BudgetSet::Entry>(budget)};
-        for (std::uint64_t key = 1; key <= entries; ++key) set.insert(key * 0x10001);
+        for (std::uint64_t key = 1; key <= entries; ++key)
+            set.insert(key * 0x10001);
         const std::size_t cells = set.cell_count();
         budget.exhausted = true;
         CHECK_THROWS_AS(set.insert(kCrowd[1]), std::bad_alloc);
         CHECK(set.size() == entries);
         CHECK(set.cell_count() == cells);
         CHECK_FALSE(set.contains(kCrowd[1]));
-        for (std::uint64_t key = 1; key <= entries; ++key) REQUIRE(set.contains(key * 0x10001));
+        for (std::uint64_t key = 1; key <= entries; ++key)
+            REQUIRE(set.contains(key * 0x10001));
         // Without growing, the index still works in full.
         if (entries > 0) {
             set.replace(0x10001, kCrowd[2]);
@@ -193,7 +200,8 @@ TEST_CASE("a growth that runs out of memory leaves the index as it was") {
 
 TEST_CASE("a moved-from index is empty and can be filled again") {
     FlatSet<std::uint32_t> set;
-    for (std::uint32_t key = 0; key < 100; ++key) set.insert(key);
+    for (std::uint32_t key = 0; key < 100; ++key)
+        set.insert(key);
     FlatSet<std::uint32_t> moved(std::move(set));
     CHECK(moved.size() == 100);
     CHECK(moved.contains(99));
@@ -225,12 +233,16 @@ void against_unordered_map(std::uint32_t seed, std::uint64_t lowest, std::uint64
     std::vector<Key> held;  // the reference's keys, to pick a present one
     auto any_key = [&] { return static_cast<Key>(lowest + rng() % span); };
     auto any_value = [&] {
-        if constexpr (std::is_same_v<Value, NoValue>) return NoValue{};
-        else return static_cast<Value>(rng() % 1000);
+        if constexpr (std::is_same_v<Value, NoValue>)
+            return NoValue{};
+        else
+            return static_cast<Value>(rng() % 1000);
     };
     const Value missing = [] {  // a value no entry has
-        if constexpr (std::is_same_v<Value, NoValue>) return NoValue{};
-        else return Value{1000};
+        if constexpr (std::is_same_v<Value, NoValue>)
+            return NoValue{};
+        else
+            return Value{1000};
     }();
     auto take_held = [&](std::size_t at) {
         const Key key = held[at];
@@ -281,7 +293,8 @@ void against_unordered_map(std::uint32_t seed, std::uint64_t lowest, std::uint64
             }
             if (span <= 4096)
                 for (std::uint64_t k = 0; k < span; ++k)
-                    REQUIRE(index.contains(static_cast<Key>(lowest + k)) == reference.contains(static_cast<Key>(lowest + k)));
+                    REQUIRE(index.contains(static_cast<Key>(lowest + k)) ==
+                            reference.contains(static_cast<Key>(lowest + k)));
         }
     }
 }

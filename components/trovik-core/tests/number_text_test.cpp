@@ -147,10 +147,22 @@ TEST_CASE("numbers written out as text read back; anything else is refused") {
         std::optional<double> value;
     };
     const Case cases[] = {
-        {"21.5", 21.5},       {" \t-3e2\n", -300.0}, {"+.5", 0.5},         {"7.", 7.0},
-        {"1E+3", 1000.0},     {"1e400", inf},         {"1e-400", 0.0},       {"INF", inf},
-        {"-Infinity", -inf},  {"", std::nullopt},     {".", std::nullopt},  {"1e", std::nullopt},
-        {"0x10", std::nullopt}, {"1 2", std::nullopt}, {"infinit", std::nullopt}, {"+-1", std::nullopt},
+        {"21.5", 21.5},
+        {" \t-3e2\n", -300.0},
+        {"+.5", 0.5},
+        {"7.", 7.0},
+        {"1E+3", 1000.0},
+        {"1e400", inf},
+        {"1e-400", 0.0},
+        {"INF", inf},
+        {"-Infinity", -inf},
+        {"", std::nullopt},
+        {".", std::nullopt},
+        {"1e", std::nullopt},
+        {"0x10", std::nullopt},
+        {"1 2", std::nullopt},
+        {"infinit", std::nullopt},
+        {"+-1", std::nullopt},
     };
     for (const Case& c : cases) {
         CAPTURE(c.text);

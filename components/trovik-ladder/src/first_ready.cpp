@@ -103,13 +103,13 @@ asio::awaitable<void> run(std::shared_ptr<Race> race) {
                 --race->outstanding;
                 continue;
             }
-            asio::co_spawn(executor, std::move(race->receives[i]),
-                           asio::bind_cancellation_slot(
-                               race->signals[i].slot(),
-                               asio::bind_executor(executor, [race, i](std::exception_ptr error,
-                                                                       core::Received result) {
-                                   race->finish(i, std::move(error), std::move(result));
-                               })));
+            asio::co_spawn(
+                executor, std::move(race->receives[i]),
+                asio::bind_cancellation_slot(
+                    race->signals[i].slot(),
+                    asio::bind_executor(executor, [race, i](std::exception_ptr error, core::Received result) {
+                        race->finish(i, std::move(error), std::move(result));
+                    })));
         }
         race->receives.clear();
         race->release();
@@ -125,7 +125,8 @@ asio::awaitable<void> run(std::shared_ptr<Race> race) {
 asio::awaitable<FirstReady::Ready> FirstReady::wait() {
     const std::size_t n = listeners_.size();
     std::vector<std::size_t> turn(n);
-    for (std::size_t k = 0; k < n; ++k) turn[k] = listeners_[(start_ + k) % n];
+    for (std::size_t k = 0; k < n; ++k)
+        turn[k] = listeners_[(start_ + k) % n];
 
     for (std::size_t rung : turn) {
         if (auto& held = rungs_[rung].held) {
@@ -137,7 +138,8 @@ asio::awaitable<FirstReady::Ready> FirstReady::wait() {
 
     auto race = std::make_shared<Race>(n);
     race->receives.reserve(n);
-    for (std::size_t rung : turn) race->receives.push_back(rungs_[rung].link->recv());
+    for (std::size_t rung : turn)
+        race->receives.push_back(rungs_[rung].link->recv());
     auto racing = run(race);  // named before it is awaited, as above
     co_await std::move(racing);
 
@@ -154,8 +156,7 @@ asio::awaitable<FirstReady::Ready> FirstReady::wait() {
         if (result && *result && **result) rungs_[turn[k]].held = std::move(***result);
     }
     if (race->fault) std::rethrow_exception(race->fault);
-    if (cancelled || !race->first)
-        throw std::system_error(asio::error::operation_aborted, "receive pass cancelled");
+    if (cancelled || !race->first) throw std::system_error(asio::error::operation_aborted, "receive pass cancelled");
     co_return Ready{turn[*race->first], std::move(*race->results[*race->first])};
 }
 

@@ -58,7 +58,7 @@ asio::awaitable<void> TransportLadder::connect() {
 }
 
 asio::awaitable<std::expected<SendOutcome, core::Error>> TransportLadder::send(std::string_view topic,
-                                                                              std::span<const std::uint8_t> payload) {
+                                                                               std::span<const std::uint8_t> payload) {
     auto waiting = co_await store_.len();
     if (!waiting) co_return std::unexpected(std::move(waiting.error()));
     // Older messages wait in the store: this one queues behind them.

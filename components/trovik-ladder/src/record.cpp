@@ -25,9 +25,10 @@ std::optional<std::string> utf8_fault(std::span<const std::uint8_t> text) {
             ++i;
             continue;
         }
-        int width = first >= 0xC2 && first <= 0xDF ? 2 : first >= 0xE0 && first <= 0xEF ? 3
-                                                     : first >= 0xF0 && first <= 0xF4 ? 4
-                                                                                      : 0;
+        int width = first >= 0xC2 && first <= 0xDF   ? 2
+                    : first >= 0xE0 && first <= 0xEF ? 3
+                    : first >= 0xF0 && first <= 0xF4 ? 4
+                                                     : 0;
         if (width == 0) return invalid(1);
         if (i + 1 >= n) return incomplete();
         const std::uint8_t second = text[i + 1];
@@ -57,7 +58,8 @@ std::expected<core::Bytes, core::Error> frame(std::string_view topic, std::span<
     const auto length = static_cast<std::uint32_t>(topic.size());
     core::Bytes record;
     record.reserve(4 + topic.size() + payload.size());
-    for (int shift = 24; shift >= 0; shift -= 8) record.push_back(static_cast<std::uint8_t>(length >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        record.push_back(static_cast<std::uint8_t>(length >> shift));
     record.insert(record.end(), topic.begin(), topic.end());
     record.insert(record.end(), payload.begin(), payload.end());
     return record;

@@ -28,7 +28,9 @@ inline core::Bytes bytes(std::string_view text) { return core::Bytes(text.begin(
 inline core::Message message(std::string_view topic, std::string_view payload) {
     return core::Message::make(topic, bytes(payload));
 }
-inline std::string shown(const core::Message& m) { return m.topic + " " + std::string(m.payload.begin(), m.payload.end()); }
+inline std::string shown(const core::Message& m) {
+    return m.topic + " " + std::string(m.payload.begin(), m.payload.end());
+}
 
 struct LinkState {
     LinkState() {
@@ -57,7 +59,8 @@ struct LinkState {
 
     int count(std::string_view prefix) const {
         int n = 0;
-        for (const auto& call : calls) n += call.starts_with(prefix);
+        for (const auto& call : calls)
+            n += call.starts_with(prefix);
         return n;
     }
 
@@ -135,7 +138,9 @@ inline asio::awaitable<std::string> flush(TransportLadder& ladder) {
     co_return std::to_string(*count);
 }
 
-inline asio::awaitable<std::size_t> buffered(TransportLadder& ladder) { co_return (co_await ladder.buffered()).value(); }
+inline asio::awaitable<std::size_t> buffered(TransportLadder& ladder) {
+    co_return (co_await ladder.buffered()).value();
+}
 
 inline asio::awaitable<std::string> subscribe(TransportLadder& ladder, std::string filter) {
     auto status = co_await ladder.subscribe(filter);

@@ -5,8 +5,8 @@
 #include <future>
 #include <thread>
 
-#include "fake_link.hpp"
 #include "../../trovik-sync/tests/support.hpp"
+#include "fake_link.hpp"
 #include "trovik/ladder/record.hpp"
 
 namespace trovik::ladder {
@@ -87,7 +87,8 @@ TEST_CASE("once a message is buffered, later ones queue behind it until a flush"
 TEST_CASE("a flush stops at the first message no rung takes") {
     TransportLadder ladder(memory_store());
     auto link = add_rung(ladder);
-    for (const char* payload : {"m1", "m2", "m3"}) CHECK(run(send(ladder, "t", payload)) == "Buffered");
+    for (const char* payload : {"m1", "m2", "m3"})
+        CHECK(run(send(ladder, "t", payload)) == "Buffered");
     run(connect(ladder));
     link->sends = {{}, fault("refused")};
     CHECK(run(flush(ladder)) == "1");
@@ -238,7 +239,8 @@ TEST_CASE("receives alternate between two links that both have messages, and non
         b->push(message("b", std::to_string(i)));
     }
     Strings got;
-    for (int i = 0; i < 8; ++i) got.push_back(run(recv(ladder)));
+    for (int i = 0; i < 8; ++i)
+        got.push_back(run(recv(ladder)));
     CHECK(got == Strings{"a 1", "b 1", "a 2", "b 2", "a 3", "b 3", "a 4", "b 4"});
 }
 
@@ -252,7 +254,8 @@ TEST_CASE("a message taken by a receive that lost the race is handed out next") 
         b->eager.push_back(message("b", std::to_string(i)));
     }
     Strings got;
-    for (int i = 0; i < 6; ++i) got.push_back(run(recv(ladder)));
+    for (int i = 0; i < 6; ++i)
+        got.push_back(run(recv(ladder)));
     CHECK(got == Strings{"a 1", "b 1", "a 2", "b 2", "a 3", "b 3"});
     // A held message goes out without asking its link again.
     CHECK(a->receives + b->receives == 6);
@@ -281,9 +284,8 @@ TEST_CASE("a cancelled receive loses no message and leaves the ladder usable") {
 
     auto finished = std::make_shared<std::promise<std::exception_ptr>>();
     auto outcome = finished->get_future();
-    auto task = core::async::spawn(ladder.recv(), [finished](std::exception_ptr error, auto&&) {
-        finished->set_value(error);
-    });
+    auto task =
+        core::async::spawn(ladder.recv(), [finished](std::exception_ptr error, auto&&) { finished->set_value(error); });
     for (int i = 0; i < 6000 && (a->receives == 0 || b->receives == 0); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     REQUIRE(a->receives == 1);

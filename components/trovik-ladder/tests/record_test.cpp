@@ -21,7 +21,9 @@ TEST_CASE("frame writes the topic's length, the topic and the payload") {
         std::string_view topic, payload, record;
     };
     const Case cases[] = {
-        {"a/b", "xyz", "\x00\x00\x00\x03" "a/bxyz"sv},
+        {"a/b", "xyz",
+         "\x00\x00\x00\x03"
+         "a/bxyz"sv},
         {"", "", "\x00\x00\x00\x00"sv},
         {"", "\x00\xff"sv, "\x00\x00\x00\x00\x00\xff"sv},
         {"t\xc3\xa9", "", "\x00\x00\x00\x03t\xc3\xa9"sv},
@@ -50,19 +52,32 @@ TEST_CASE("unframe refuses what is not a ladder record") {
     const Case cases[] = {
         {"", "codec error: ladder record is missing its length header"},
         {"\x00\x00\x00"sv, "codec error: ladder record is missing its length header"},
-        {"\x00\x00\x00\x05" "ab"sv, "codec error: ladder record topic is truncated"},
-        {"\xff\xff\xff\xff" "ab"sv, "codec error: ladder record topic is truncated"},
+        {"\x00\x00\x00\x05"
+         "ab"sv,
+         "codec error: ladder record topic is truncated"},
+        {"\xff\xff\xff\xff"
+         "ab"sv,
+         "codec error: ladder record topic is truncated"},
         {"\x00\x00\x00\x01\xff"sv, "codec error: invalid utf-8 sequence of 1 bytes from index 0"},
-        {"\x00\x00\x00\x03" "ab\x80"sv, "codec error: invalid utf-8 sequence of 1 bytes from index 2"},
+        {"\x00\x00\x00\x03"
+         "ab\x80"sv,
+         "codec error: invalid utf-8 sequence of 1 bytes from index 2"},
         {"\x00\x00\x00\x02\xc0\xaf"sv, "codec error: invalid utf-8 sequence of 1 bytes from index 0"},
         {"\x00\x00\x00\x03\xe0\x80\x80"sv, "codec error: invalid utf-8 sequence of 1 bytes from index 0"},
         {"\x00\x00\x00\x03\xed\xa0\x80"sv, "codec error: invalid utf-8 sequence of 1 bytes from index 0"},
-        {"\x00\x00\x00\x04" "a\xe2\x82" "b"sv, "codec error: invalid utf-8 sequence of 2 bytes from index 1"},
-        {"\x00\x00\x00\x04\xf0\x9f\x98" "b"sv, "codec error: invalid utf-8 sequence of 3 bytes from index 0"},
+        {"\x00\x00\x00\x04"
+         "a\xe2\x82"
+         "b"sv,
+         "codec error: invalid utf-8 sequence of 2 bytes from index 1"},
+        {"\x00\x00\x00\x04\xf0\x9f\x98"
+         "b"sv,
+         "codec error: invalid utf-8 sequence of 3 bytes from index 0"},
         {"\x00\x00\x00\x04\xf4\x90\x80\x80"sv, "codec error: invalid utf-8 sequence of 1 bytes from index 0"},
         {"\x00\x00\x00\x01\xf5"sv, "codec error: invalid utf-8 sequence of 1 bytes from index 0"},
         // The topic ends inside a sequence that was valid so far; what follows is payload.
-        {"\x00\x00\x00\x02" "a\xe2\x82\xac"sv, "codec error: incomplete utf-8 byte sequence from index 1"},
+        {"\x00\x00\x00\x02"
+         "a\xe2\x82\xac"sv,
+         "codec error: incomplete utf-8 byte sequence from index 1"},
         {"\x00\x00\x00\x03\xf0\x9f\x98"sv, "codec error: incomplete utf-8 byte sequence from index 0"},
         {"\x00\x00\x00\x01\xc3"sv, "codec error: incomplete utf-8 byte sequence from index 0"},
     };
@@ -76,7 +91,9 @@ TEST_CASE("unframe refuses what is not a ladder record") {
 }
 
 TEST_CASE("unframe takes everything after the topic as the payload") {
-    auto message = unframe(bytes("\x00\x00\x00\x01" "t\x00\x00\x00\x01"sv));
+    auto message =
+        unframe(bytes("\x00\x00\x00\x01"
+                      "t\x00\x00\x00\x01"sv));
     REQUIRE(message);
     CHECK(message->topic == "t");
     CHECK(message->payload == core::Bytes{0, 0, 0, 1});

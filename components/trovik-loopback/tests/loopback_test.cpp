@@ -45,7 +45,8 @@ TEST_CASE("a message reaches every link whose filters match, the sender included
     run([]() -> asio::awaitable<bool> {
         LoopbackBroker broker;
         LoopbackTransport a(broker), b(broker), c(broker);
-        for (auto* l : {&a, &b, &c}) REQUIRE(co_await l->connect());
+        for (auto* l : {&a, &b, &c})
+            REQUIRE(co_await l->connect());
         REQUIRE(co_await b.subscribe("sensors/+"));
         REQUIRE(co_await c.subscribe("sensors/#"));
         REQUIRE(co_await c.subscribe("sensors/+"));  // a second match gives no second copy
@@ -183,7 +184,8 @@ TEST_CASE("links on several threads see every message, each sender's in its orde
             }());
         });
     }
-    for (auto& w : workers) w.join();
+    for (auto& w : workers)
+        w.join();
     for (int t = 0; t < threads; ++t) {
         CAPTURE(t);
         std::map<std::string, int> next_of;

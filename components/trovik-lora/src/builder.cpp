@@ -12,8 +12,7 @@ namespace {
 using Rows = std::vector<OwnedChannelPlan::Row>;
 
 // One row per uplink data rate, each exactly as wide as the offsets need.
-std::optional<PlanError> check_rows(const Rows& rows, std::size_t data_rates, std::size_t width,
-                                    bool dwell_limited) {
+std::optional<PlanError> check_rows(const Rows& rows, std::size_t data_rates, std::size_t width, bool dwell_limited) {
     if (rows.size() != data_rates) return PlanError::rx1_row_count(dwell_limited, data_rates, rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].size() != width) return PlanError::rx1_row_width(dwell_limited, i, rows[i].size(), width);
@@ -29,8 +28,7 @@ std::optional<PlanError> check_payloads(const std::vector<MaxPayloadEntry>& tabl
 }
 
 bool is_lora_rate(const std::vector<DataRateEntry>& rates, std::uint8_t data_rate) {
-    return data_rate < rates.size() && rates[data_rate] &&
-           rates[data_rate]->modulation == DataRate::Modulation::Lora;
+    return data_rate < rates.size() && rates[data_rate] && rates[data_rate]->modulation == DataRate::Modulation::Lora;
 }
 
 std::optional<PlanError> check(const OwnedChannelPlan& plan) {
@@ -71,8 +69,7 @@ std::optional<PlanError> check(const OwnedChannelPlan& plan) {
 std::string PlanError::message() const {
     const std::string set = dwell_limited ? "dwell-limited " : "";
     switch (kind) {
-        case Kind::NoDataRate:
-            return "a channel plan needs at least one data rate";
+        case Kind::NoDataRate: return "a channel plan needs at least one data rate";
         case Kind::Rx1RowCount:
             return "a plan needs one " + set + "RX1 row per uplink data rate: " + std::to_string(data_rates) +
                    " data rates, " + std::to_string(rows) + " rows";
@@ -208,9 +205,12 @@ std::expected<PlanKind, BuilderChoiceError> parse_plan_kind(std::string_view kin
     std::optional<ChannelList> list;
     if (channel_list) {
         std::string lowered = ascii_lowercase(*channel_list);
-        if (lowered == "mhz800") list = ChannelList::Mhz800;
-        else if (lowered == "mhz900") list = ChannelList::Mhz900;
-        else return std::unexpected(BuilderChoiceError{BuilderChoiceError::Kind::ChannelList, std::move(lowered), {}});
+        if (lowered == "mhz800")
+            list = ChannelList::Mhz800;
+        else if (lowered == "mhz900")
+            list = ChannelList::Mhz900;
+        else
+            return std::unexpected(BuilderChoiceError{BuilderChoiceError::Kind::ChannelList, std::move(lowered), {}});
     }
     std::string lowered = ascii_lowercase(kind);
     if (lowered == "dynamic") return PlanKind::dynamic(list);

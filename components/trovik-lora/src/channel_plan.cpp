@@ -7,7 +7,8 @@ namespace {
 
 std::uint16_t channel_count(std::span<const ChannelBlock> blocks) noexcept {
     std::uint16_t total = 0;
-    for (const ChannelBlock& block : blocks) total = static_cast<std::uint16_t>(total + block.count);
+    for (const ChannelBlock& block : blocks)
+        total = static_cast<std::uint16_t>(total + block.count);
     return total;
 }
 
@@ -136,7 +137,8 @@ std::optional<JoinPlanPlace> ChannelPlan::join_plan_for_channel(std::uint16_t jo
     return join_plan_place(join_plans, join_channel);
 }
 
-std::optional<JoinPlanPlace> join_plan_place(std::span<const JoinPlan> join_plans, std::uint16_t join_channel) noexcept {
+std::optional<JoinPlanPlace> join_plan_place(std::span<const JoinPlan> join_plans,
+                                             std::uint16_t join_channel) noexcept {
     std::uint16_t k = join_channel;
     std::uint16_t index = 0;
     for (const JoinPlan& run : join_plans) {

@@ -38,16 +38,13 @@ std::string ChoiceError::message() const {
             std::ranges::transform(regions, codes.begin(), region_code);
             return text + " is not a published region; expected one of " + joined(codes);
         }
-        case Kind::Cn470Plan:
-            return text + " is not a CN470 plan; expected one of " + joined(cn470_plan_names);
-        case Kind::Direction:
-            return text + " is not a direction; expected uplink or downlink";
+        case Kind::Cn470Plan: return text + " is not a CN470 plan; expected one of " + joined(cn470_plan_names);
+        case Kind::Direction: return text + " is not a direction; expected uplink or downlink";
         case Kind::PayloadTable:
             return text +
                    " is not a payload table; expected uplink_repeater, uplink_direct, downlink_repeater, "
                    "downlink_direct or dwell_limited";
-        case Kind::ChannelSet:
-            return text + " is not a channel set; expected join, default or downlink";
+        case Kind::ChannelSet: return text + " is not a channel set; expected join, default or downlink";
     }
     return text;
 }
@@ -84,10 +81,8 @@ std::expected<Direction, ChoiceError> parse_direction(std::string_view text) {
 
 std::expected<PayloadTable, ChoiceError> parse_payload_table(std::string_view text) {
     static constexpr std::pair<std::string_view, PayloadTable> choices[] = {
-        {"uplink_repeater", PayloadTable::UplinkRepeater},
-        {"uplink_direct", PayloadTable::UplinkDirect},
-        {"downlink_repeater", PayloadTable::DownlinkRepeater},
-        {"downlink_direct", PayloadTable::DownlinkDirect},
+        {"uplink_repeater", PayloadTable::UplinkRepeater},     {"uplink_direct", PayloadTable::UplinkDirect},
+        {"downlink_repeater", PayloadTable::DownlinkRepeater}, {"downlink_direct", PayloadTable::DownlinkDirect},
         {"dwell_limited", PayloadTable::DwellLimited},
     };
     return choose(text, choices, ChoiceError::Kind::PayloadTable);
@@ -122,9 +117,7 @@ std::string_view to_text(MaskControl::Kind kind) noexcept {
     return {};
 }
 
-std::string_view to_text(PlanKind::Type type) noexcept {
-    return type == PlanKind::Type::Fixed ? "fixed" : "dynamic";
-}
+std::string_view to_text(PlanKind::Type type) noexcept { return type == PlanKind::Type::Fixed ? "fixed" : "dynamic"; }
 
 std::string_view to_text(ChannelList list) noexcept { return list == ChannelList::Mhz900 ? "mhz900" : "mhz800"; }
 

@@ -48,8 +48,7 @@ std::uint64_t LinkSettings::messages_per_hour(std::uint64_t payload_len,
                                               std::uint32_t duty_cycle_permille) const noexcept {
     if (duty_cycle_permille == 0) return 0;
     const std::uint64_t airtime = airtime_us(payload_len);
-    const std::uint64_t off =
-        duty_cycle_permille >= 1000 ? 0 : saturate(owed_silence(airtime, duty_cycle_permille));
+    const std::uint64_t off = duty_cycle_permille >= 1000 ? 0 : saturate(owed_silence(airtime, duty_cycle_permille));
     u128 cost = u128{airtime} + off;
     if (cost == 0) cost = 1;
     return static_cast<std::uint64_t>(u128{3600000000} / cost);

@@ -65,16 +65,15 @@ std::uint64_t log2_q40(std::uint32_t x) noexcept {
     return (std::uint64_t(k) << 40) + fraction;
 }
 
-unsigned __int128 log10_q64(std::uint32_t x) noexcept {
-    return (u128{log2_q40(x)} * kLog10Of2Q64) >> 40;
-}
+unsigned __int128 log10_q64(std::uint32_t x) noexcept { return (u128{log2_q40(x)} * kLog10Of2Q64) >> 40; }
 
 std::uint64_t isqrt(unsigned __int128 x) noexcept {
     // Digit by digit, two bits of x per bit of the root: exact, no division.
     u128 remainder = x;
     u128 root = 0;
     u128 bit = u128{1} << 126;
-    while (bit > x) bit >>= 2;
+    while (bit > x)
+        bit >>= 2;
     while (bit != 0) {
         if (remainder >= root + bit) {
             remainder -= root + bit;
@@ -116,7 +115,7 @@ std::uint32_t fresnel_radius_mm(std::uint32_t near_m, std::uint32_t far_m, std::
     const std::uint64_t s = detail::isqrt(numerator / denominator);
     const std::uint64_t radius = s / 2 + (s & 1);  // (s + 1) / 2 without overflow
     return radius > std::numeric_limits<std::uint32_t>::max() ? std::numeric_limits<std::uint32_t>::max()
-                                                               : static_cast<std::uint32_t>(radius);
+                                                              : static_cast<std::uint32_t>(radius);
 }
 
 std::optional<Decibels> fcc_max_conducted_dbm(Decibels antenna_gain_dbi,

@@ -11,7 +11,8 @@ std::vector<T> copy_of(std::span<const T> list) {
 std::vector<OwnedChannelPlan::Row> copy_of_rows(std::span<const Rx1Row> rows) {
     std::vector<OwnedChannelPlan::Row> out;
     out.reserve(rows.size());
-    for (Rx1Row row : rows) out.emplace_back(row.begin(), row.end());
+    for (Rx1Row row : rows)
+        out.emplace_back(row.begin(), row.end());
     return out;
 }
 
@@ -54,7 +55,8 @@ OwnedChannelPlan OwnedChannelPlan::from_plan(const ChannelPlan& plan) {
 std::vector<Rx1Row> OwnedChannelPlan::row_views(const std::vector<Row>& rows) {
     std::vector<Rx1Row> views;
     views.reserve(rows.size());
-    for (const Row& row : rows) views.emplace_back(row);
+    for (const Row& row : rows)
+        views.emplace_back(row);
     return views;
 }
 
@@ -92,7 +94,8 @@ ChannelPlan OwnedChannelPlan::view_with(std::span<const Rx1Row> rows,
         .tx_param_setup = tx_param_setup,
         .join_sequence = join_sequence,
     };
-    if (max_payload_dwell_limited) view.max_payload_dwell_limited = std::span<const MaxPayloadEntry>(*max_payload_dwell_limited);
+    if (max_payload_dwell_limited)
+        view.max_payload_dwell_limited = std::span<const MaxPayloadEntry>(*max_payload_dwell_limited);
     if (rx1_rows_dwell_limited) view.rx1_rows_dwell_limited = dwell_limited_rows;
     return view;
 }

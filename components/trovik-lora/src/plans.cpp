@@ -40,7 +40,8 @@ constexpr std::array<MaxPayloadEntry, N> direct_limits(const MaxPayloadEntry (&r
 template <std::size_t Rows, std::size_t Offsets>
 constexpr std::array<Rx1Row, Rows> rows_of(const std::uint8_t (&table)[Rows][Offsets]) {
     std::array<Rx1Row, Rows> rows{};
-    for (std::size_t i = 0; i < Rows; ++i) rows[i] = Rx1Row(table[i], Offsets);
+    for (std::size_t i = 0; i < Rows; ++i)
+        rows[i] = Rx1Row(table[i], Offsets);
     return rows;
 }
 
@@ -60,28 +61,36 @@ constexpr DataRate FSK_50K = fsk(50000);
 constexpr DataRate LR_FHSS_1_3_1523K = lr_fhss(1, 3, 1523000, 162);
 
 constexpr DataRateEntry EU868_DATA_RATES[] = {
-    SF12_125, SF11_125, SF10_125, SF9_125, SF8_125, SF7_125, SF7_250, FSK_50K,
-    lr_fhss(1, 3, 137000, 162), lr_fhss(2, 3, 137000, 325), lr_fhss(1, 3, 336000, 162), lr_fhss(2, 3, 336000, 325),
-    SF6_125, SF5_125,
+    SF12_125,
+    SF11_125,
+    SF10_125,
+    SF9_125,
+    SF8_125,
+    SF7_125,
+    SF7_250,
+    FSK_50K,
+    lr_fhss(1, 3, 137000, 162),
+    lr_fhss(2, 3, 137000, 325),
+    lr_fhss(1, 3, 336000, 162),
+    lr_fhss(2, 3, 336000, 325),
+    SF6_125,
+    SF5_125,
 };
 
 // EU433, AS923 and RU864.
 constexpr DataRateEntry EU433_DATA_RATES[] = {
-    SF12_125, SF11_125, SF10_125, SF9_125, SF8_125, SF7_125, SF7_250, FSK_50K,
-    reserved, reserved, reserved, reserved,
-    SF6_125, SF5_125,
+    SF12_125, SF11_125, SF10_125, SF9_125,  SF8_125,  SF7_125, SF7_250,
+    FSK_50K,  reserved, reserved, reserved, reserved, SF6_125, SF5_125,
 };
 
 constexpr DataRateEntry KR920_DATA_RATES[] = {
-    SF12_125, SF11_125, SF10_125, SF9_125, SF8_125, SF7_125,
-    reserved, reserved, reserved, reserved, reserved, reserved,
-    SF6_125, SF5_125,
+    SF12_125, SF11_125, SF10_125, SF9_125,  SF8_125,  SF7_125, reserved,
+    reserved, reserved, reserved, reserved, reserved, SF6_125, SF5_125,
 };
 
 constexpr DataRateEntry IN865_DATA_RATES[] = {
-    SF12_125, SF11_125, SF10_125, SF9_125, SF8_125, SF7_125,
-    reserved, FSK_50K, reserved, reserved, reserved, reserved,
-    SF6_125, SF5_125,
+    SF12_125, SF11_125, SF10_125, SF9_125,  SF8_125,  SF7_125, reserved,
+    FSK_50K,  reserved, reserved, reserved, reserved, SF6_125, SF5_125,
 };
 
 // The four RP002-1.0.5 CN470-510 plans.
@@ -94,73 +103,72 @@ constexpr DataRateEntry CN470_96_DATA_RATES[] = {
 };
 
 constexpr DataRateEntry AU915_UPLINK_DATA_RATES[] = {
-    SF12_125, SF11_125, SF10_125, SF9_125, SF8_125, SF7_125, SF8_500, LR_FHSS_1_3_1523K,
-    reserved, SF6_125, SF5_125,
+    SF12_125, SF11_125, SF10_125, SF9_125, SF8_125, SF7_125, SF8_500, LR_FHSS_1_3_1523K, reserved, SF6_125, SF5_125,
 };
 
 constexpr DataRateEntry US915_UPLINK_DATA_RATES[] = {
-    SF10_125, SF9_125, SF8_125, SF7_125, SF8_500, LR_FHSS_1_3_1523K, lr_fhss(2, 3, 1523000, 325),
-    SF6_125, SF5_125,
+    SF10_125, SF9_125, SF8_125, SF7_125, SF8_500, LR_FHSS_1_3_1523K, lr_fhss(2, 3, 1523000, 325), SF6_125, SF5_125,
 };
 
 // US915 and AU915 number their downlinks on their own.
 constexpr DataRateEntry US_AU_DOWNLINK_DATA_RATES[] = {
     lora(5, 500000, 62500),
-    reserved, reserved, reserved, reserved, reserved, reserved, reserved,
-    lora(12, 500000, 980), lora(11, 500000, 1760), lora(10, 500000, 3900), lora(9, 500000, 7000),
-    SF8_500, lora(7, 500000, 21900), lora(6, 500000, 37500),
+    reserved,
+    reserved,
+    reserved,
+    reserved,
+    reserved,
+    reserved,
+    reserved,
+    lora(12, 500000, 980),
+    lora(11, 500000, 1760),
+    lora(10, 500000, 3900),
+    lora(9, 500000, 7000),
+    SF8_500,
+    lora(7, 500000, 21900),
+    lora(6, 500000, 37500),
 };
 
 // ---- Payload limits (repeater tables; the direct ones follow by rule) ----
 
 constexpr MaxPayloadEntry EU868_PAYLOAD[] = {
-    limit(59, 51), limit(59, 51), limit(59, 51), limit(123, 115),
-    limit(230, 222), limit(230, 222), limit(230, 222), limit(230, 222),
-    limit(58, 50), limit(123, 115), limit(58, 50), limit(123, 115),
-    limit(230, 222), limit(230, 222),
+    limit(59, 51),   limit(59, 51), limit(59, 51),   limit(123, 115), limit(230, 222), limit(230, 222), limit(230, 222),
+    limit(230, 222), limit(58, 50), limit(123, 115), limit(58, 50),   limit(123, 115), limit(230, 222), limit(230, 222),
 };
 constexpr auto EU868_PAYLOAD_DIRECT = direct_limits(EU868_PAYLOAD);
 
 // EU433 and RU864.
 constexpr MaxPayloadEntry EU433_PAYLOAD[] = {
-    limit(59, 51), limit(59, 51), limit(59, 51), limit(123, 115),
-    limit(230, 222), limit(230, 222), limit(230, 222), limit(230, 222),
-    no_limit, no_limit, no_limit, no_limit,
-    limit(230, 222), limit(230, 222),
+    limit(59, 51),   limit(59, 51), limit(59, 51), limit(123, 115), limit(230, 222), limit(230, 222), limit(230, 222),
+    limit(230, 222), no_limit,      no_limit,      no_limit,        no_limit,        limit(230, 222), limit(230, 222),
 };
 constexpr auto EU433_PAYLOAD_DIRECT = direct_limits(EU433_PAYLOAD);
 
 constexpr MaxPayloadEntry AS923_PAYLOAD[] = {
-    limit(59, 51), limit(59, 51), limit(123, 115), limit(123, 115),
-    limit(230, 222), limit(230, 222), limit(230, 222), limit(230, 222),
-    no_limit, no_limit, no_limit, no_limit,
-    limit(230, 222), limit(230, 222),
+    limit(59, 51),   limit(59, 51), limit(123, 115), limit(123, 115), limit(230, 222), limit(230, 222), limit(230, 222),
+    limit(230, 222), no_limit,      no_limit,        no_limit,        no_limit,        limit(230, 222), limit(230, 222),
 };
 constexpr auto AS923_PAYLOAD_DIRECT = direct_limits(AS923_PAYLOAD);
 
 constexpr MaxPayloadEntry AS923_PAYLOAD_DWELL_LIMITED[] = {
-    no_limit, no_limit, limit(19, 11), limit(61, 53),
-    limit(133, 125), limit(230, 222), limit(230, 222), limit(230, 222),
-    no_limit, no_limit, no_limit, no_limit,
-    limit(230, 222), limit(230, 222),
+    no_limit,        no_limit, limit(19, 11), limit(61, 53), limit(133, 125), limit(230, 222), limit(230, 222),
+    limit(230, 222), no_limit, no_limit,      no_limit,      no_limit,        limit(230, 222), limit(230, 222),
 };
 
 constexpr MaxPayloadEntry KR920_PAYLOAD[] = {
-    limit(59, 51), limit(59, 51), limit(59, 51), limit(123, 115), limit(230, 222), limit(230, 222),
-    no_limit, no_limit, no_limit, no_limit, no_limit, no_limit,
-    limit(230, 222), limit(230, 222),
+    limit(59, 51), limit(59, 51), limit(59, 51), limit(123, 115), limit(230, 222), limit(230, 222), no_limit,
+    no_limit,      no_limit,      no_limit,      no_limit,        no_limit,        limit(230, 222), limit(230, 222),
 };
 constexpr auto KR920_PAYLOAD_DIRECT = direct_limits(KR920_PAYLOAD);
 
 constexpr MaxPayloadEntry IN865_PAYLOAD[] = {
-    limit(59, 51), limit(59, 51), limit(59, 51), limit(123, 115), limit(230, 222), limit(230, 222),
-    no_limit, limit(230, 222), no_limit, no_limit, no_limit, no_limit,
-    limit(230, 222), limit(230, 222),
+    limit(59, 51),   limit(59, 51), limit(59, 51), limit(123, 115), limit(230, 222), limit(230, 222), no_limit,
+    limit(230, 222), no_limit,      no_limit,      no_limit,        no_limit,        limit(230, 222), limit(230, 222),
 };
 constexpr auto IN865_PAYLOAD_DIRECT = direct_limits(IN865_PAYLOAD);
 
 constexpr MaxPayloadEntry CN470_PAYLOAD[] = {
-    no_limit, limit(31, 23), limit(94, 86), limit(192, 184),
+    no_limit,        limit(31, 23),   limit(94, 86),   limit(192, 184),
     limit(230, 222), limit(230, 222), limit(230, 222), limit(230, 222),
 };
 constexpr auto CN470_PAYLOAD_DIRECT = direct_limits(CN470_PAYLOAD);
@@ -171,28 +179,25 @@ constexpr MaxPayloadEntry CN470_96_PAYLOAD[] = {
 constexpr auto CN470_96_PAYLOAD_DIRECT = direct_limits(CN470_96_PAYLOAD);
 
 constexpr MaxPayloadEntry AU915_UPLINK_PAYLOAD[] = {
-    limit(59, 51), limit(59, 51), limit(59, 51), limit(123, 115),
-    limit(230, 222), limit(230, 222), limit(230, 222), limit(58, 50),
-    no_limit, limit(230, 222), limit(230, 222),
+    limit(59, 51),   limit(59, 51), limit(59, 51), limit(123, 115), limit(230, 222), limit(230, 222),
+    limit(230, 222), limit(58, 50), no_limit,      limit(230, 222), limit(230, 222),
 };
 constexpr auto AU915_UPLINK_PAYLOAD_DIRECT = direct_limits(AU915_UPLINK_PAYLOAD);
 
 constexpr MaxPayloadEntry AU915_PAYLOAD_DWELL_LIMITED[] = {
-    no_limit, no_limit, limit(19, 11), limit(61, 53),
-    limit(133, 125), limit(230, 222), limit(230, 222), limit(58, 50),
-    no_limit, limit(230, 222), limit(230, 222),
+    no_limit,        no_limit,      limit(19, 11), limit(61, 53),   limit(133, 125), limit(230, 222),
+    limit(230, 222), limit(58, 50), no_limit,      limit(230, 222), limit(230, 222),
 };
 
 constexpr MaxPayloadEntry US915_UPLINK_PAYLOAD[] = {
-    limit(19, 11), limit(61, 53), limit(133, 125), limit(230, 222), limit(230, 222),
+    limit(19, 11), limit(61, 53),   limit(133, 125), limit(230, 222), limit(230, 222),
     limit(58, 50), limit(133, 125), limit(230, 222), limit(230, 222),
 };
 constexpr auto US915_UPLINK_PAYLOAD_DIRECT = direct_limits(US915_UPLINK_PAYLOAD);
 
 constexpr MaxPayloadEntry US_AU_DOWNLINK_PAYLOAD[] = {
-    limit(230, 222),
-    no_limit, no_limit, no_limit, no_limit, no_limit, no_limit, no_limit,
-    limit(61, 53), limit(137, 129),
+    limit(230, 222), no_limit,        no_limit,        no_limit,        no_limit,
+    no_limit,        no_limit,        no_limit,        limit(61, 53),   limit(137, 129),
     limit(230, 222), limit(230, 222), limit(230, 222), limit(230, 222), limit(230, 222),
 };
 constexpr auto US_AU_DOWNLINK_PAYLOAD_DIRECT = direct_limits(US_AU_DOWNLINK_PAYLOAD);
@@ -232,11 +237,8 @@ constexpr ChannelBlock DOWNSTREAM_923[] = {{923300000, 600000, 8, 8, 13}};
 // The join channels of the four RP002-1.0.5 CN470-510 plans, one block per
 // join plan, in join-plan order.
 constexpr ChannelBlock CN470_JOIN_CHANNELS[] = {
-    {470900000, 1600000, 4, 0, 5},
-    {504100000, 1600000, 4, 0, 5},
-    {479900000, 20000000, 2, 0, 5},
-    {470300000, 2000000, 5, 0, 5},
-    {480300000, 2000000, 5, 0, 5},
+    {470900000, 1600000, 4, 0, 5}, {504100000, 1600000, 4, 0, 5}, {479900000, 20000000, 2, 0, 5},
+    {470300000, 2000000, 5, 0, 5}, {480300000, 2000000, 5, 0, 5},
 };
 constexpr ChannelBlock CN470_CHANNELS[] = {
     {470300000, 200000, 32, 0, 5},
@@ -286,51 +288,48 @@ constexpr SubBand RU864_SUB_BANDS[] = {{868700000, 869200000, 10, 16}};
 // ---- RX1 data rates, by uplink data rate (row) and RX1DROffset (column) ----
 
 constexpr std::uint8_t EU868_RX1[14][6] = {
-    {0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {2, 1, 0, 0, 0, 0}, {3, 2, 1, 0, 0, 0},
-    {4, 3, 2, 1, 0, 0}, {5, 4, 3, 2, 1, 0}, {6, 5, 4, 3, 2, 1}, {7, 6, 5, 4, 3, 2},
-    {1, 0, 0, 0, 0, 0}, {2, 1, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {2, 1, 0, 0, 0, 0},
-    {12, 5, 4, 3, 2, 1}, {13, 12, 5, 4, 3, 2},
+    {0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {2, 1, 0, 0, 0, 0},  {3, 2, 1, 0, 0, 0},   {4, 3, 2, 1, 0, 0},
+    {5, 4, 3, 2, 1, 0}, {6, 5, 4, 3, 2, 1}, {7, 6, 5, 4, 3, 2},  {1, 0, 0, 0, 0, 0},   {2, 1, 0, 0, 0, 0},
+    {1, 0, 0, 0, 0, 0}, {2, 1, 0, 0, 0, 0}, {12, 5, 4, 3, 2, 1}, {13, 12, 5, 4, 3, 2},
 };
 constexpr auto EU868_RX1_ROWS = rows_of(EU868_RX1);
 
 // EU433 and RU864.
 constexpr std::uint8_t EU433_RX1[14][6] = {
-    {0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {2, 1, 0, 0, 0, 0}, {3, 2, 1, 0, 0, 0},
-    {4, 3, 2, 1, 0, 0}, {5, 4, 3, 2, 1, 0}, {6, 5, 4, 3, 2, 1}, {7, 6, 5, 4, 3, 2},
-    {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0},
-    {12, 5, 4, 3, 2, 1}, {13, 12, 5, 4, 3, 2},
+    {0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {2, 1, 0, 0, 0, 0},  {3, 2, 1, 0, 0, 0},   {4, 3, 2, 1, 0, 0},
+    {5, 4, 3, 2, 1, 0}, {6, 5, 4, 3, 2, 1}, {7, 6, 5, 4, 3, 2},  {0, 0, 0, 0, 0, 0},   {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {12, 5, 4, 3, 2, 1}, {13, 12, 5, 4, 3, 2},
 };
 constexpr auto EU433_RX1_ROWS = rows_of(EU433_RX1);
 
 constexpr std::uint8_t KR920_RX1[14][6] = {
-    {0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {2, 1, 0, 0, 0, 0}, {3, 2, 1, 0, 0, 0},
-    {4, 3, 2, 1, 0, 0}, {5, 4, 3, 2, 1, 0}, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0},
-    {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0},
-    {12, 5, 4, 3, 2, 1}, {13, 12, 5, 4, 3, 2},
+    {0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0}, {2, 1, 0, 0, 0, 0},  {3, 2, 1, 0, 0, 0},   {4, 3, 2, 1, 0, 0},
+    {5, 4, 3, 2, 1, 0}, {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0},  {0, 0, 0, 0, 0, 0},   {0, 0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}, {12, 5, 4, 3, 2, 1}, {13, 12, 5, 4, 3, 2},
 };
 constexpr auto KR920_RX1_ROWS = rows_of(KR920_RX1);
 
 constexpr std::uint8_t AS923_RX1[14][8] = {
-    {0, 0, 0, 0, 0, 0, 1, 2}, {1, 0, 0, 0, 0, 0, 2, 3}, {2, 1, 0, 0, 0, 0, 3, 4}, {3, 2, 1, 0, 0, 0, 4, 5},
-    {4, 3, 2, 1, 0, 0, 5, 6}, {5, 4, 3, 2, 1, 0, 6, 7}, {6, 5, 4, 3, 2, 1, 7, 7}, {7, 6, 5, 4, 3, 2, 7, 7},
-    {0, 0, 0, 0, 0, 0, 1, 2}, {0, 0, 0, 0, 0, 0, 1, 2}, {0, 0, 0, 0, 0, 0, 1, 2}, {0, 0, 0, 0, 0, 0, 1, 2},
+    {0, 0, 0, 0, 0, 0, 1, 2},    {1, 0, 0, 0, 0, 0, 2, 3},     {2, 1, 0, 0, 0, 0, 3, 4}, {3, 2, 1, 0, 0, 0, 4, 5},
+    {4, 3, 2, 1, 0, 0, 5, 6},    {5, 4, 3, 2, 1, 0, 6, 7},     {6, 5, 4, 3, 2, 1, 7, 7}, {7, 6, 5, 4, 3, 2, 7, 7},
+    {0, 0, 0, 0, 0, 0, 1, 2},    {0, 0, 0, 0, 0, 0, 1, 2},     {0, 0, 0, 0, 0, 0, 1, 2}, {0, 0, 0, 0, 0, 0, 1, 2},
     {12, 5, 4, 3, 2, 1, 13, 13}, {13, 12, 5, 4, 3, 2, 13, 13},
 };
 constexpr auto AS923_RX1_ROWS = rows_of(AS923_RX1);
 
 // Under the dwell-time limit a downlink never goes below DR2.
 constexpr std::uint8_t AS923_RX1_DWELL_LIMITED[14][8] = {
-    {2, 2, 2, 2, 2, 2, 2, 2}, {2, 2, 2, 2, 2, 2, 2, 3}, {2, 2, 2, 2, 2, 2, 3, 4}, {3, 2, 2, 2, 2, 2, 4, 5},
-    {4, 3, 2, 2, 2, 2, 5, 6}, {5, 4, 3, 2, 2, 2, 6, 7}, {6, 5, 4, 3, 2, 2, 7, 7}, {7, 6, 5, 4, 3, 2, 7, 7},
-    {2, 2, 2, 2, 2, 2, 2, 2}, {2, 2, 2, 2, 2, 2, 2, 2}, {2, 2, 2, 2, 2, 2, 2, 2}, {2, 2, 2, 2, 2, 2, 2, 2},
+    {2, 2, 2, 2, 2, 2, 2, 2},    {2, 2, 2, 2, 2, 2, 2, 3},     {2, 2, 2, 2, 2, 2, 3, 4}, {3, 2, 2, 2, 2, 2, 4, 5},
+    {4, 3, 2, 2, 2, 2, 5, 6},    {5, 4, 3, 2, 2, 2, 6, 7},     {6, 5, 4, 3, 2, 2, 7, 7}, {7, 6, 5, 4, 3, 2, 7, 7},
+    {2, 2, 2, 2, 2, 2, 2, 2},    {2, 2, 2, 2, 2, 2, 2, 2},     {2, 2, 2, 2, 2, 2, 2, 2}, {2, 2, 2, 2, 2, 2, 2, 2},
     {12, 5, 4, 3, 2, 2, 13, 13}, {13, 12, 5, 4, 3, 2, 13, 13},
 };
 constexpr auto AS923_RX1_DWELL_LIMITED_ROWS = rows_of(AS923_RX1_DWELL_LIMITED);
 
 constexpr std::uint8_t IN865_RX1[14][8] = {
-    {0, 0, 0, 0, 0, 0, 1, 2}, {1, 0, 0, 0, 0, 0, 2, 3}, {2, 1, 0, 0, 0, 0, 3, 4}, {3, 2, 1, 0, 0, 0, 4, 5},
-    {4, 3, 2, 1, 0, 0, 5, 5}, {5, 4, 3, 2, 1, 0, 5, 7}, {0, 0, 0, 0, 0, 0, 1, 2}, {7, 5, 5, 4, 3, 2, 7, 7},
-    {0, 0, 0, 0, 0, 0, 1, 2}, {0, 0, 0, 0, 0, 0, 1, 2}, {0, 0, 0, 0, 0, 0, 1, 2}, {0, 0, 0, 0, 0, 0, 1, 2},
+    {0, 0, 0, 0, 0, 0, 1, 2},    {1, 0, 0, 0, 0, 0, 2, 3},     {2, 1, 0, 0, 0, 0, 3, 4}, {3, 2, 1, 0, 0, 0, 4, 5},
+    {4, 3, 2, 1, 0, 0, 5, 5},    {5, 4, 3, 2, 1, 0, 5, 7},     {0, 0, 0, 0, 0, 0, 1, 2}, {7, 5, 5, 4, 3, 2, 7, 7},
+    {0, 0, 0, 0, 0, 0, 1, 2},    {0, 0, 0, 0, 0, 0, 1, 2},     {0, 0, 0, 0, 0, 0, 1, 2}, {0, 0, 0, 0, 0, 0, 1, 2},
     {12, 5, 4, 3, 2, 1, 13, 13}, {13, 12, 5, 4, 3, 2, 13, 13},
 };
 constexpr auto IN865_RX1_ROWS = rows_of(IN865_RX1);
@@ -348,15 +347,15 @@ constexpr std::uint8_t CN470_96_RX1[6][6] = {
 constexpr auto CN470_96_RX1_ROWS = rows_of(CN470_96_RX1);
 
 constexpr std::uint8_t US915_RX1[9][4] = {
-    {10, 9, 8, 8}, {11, 10, 9, 8}, {12, 11, 10, 9}, {13, 12, 11, 10}, {13, 13, 12, 11},
+    {10, 9, 8, 8}, {11, 10, 9, 8}, {12, 11, 10, 9},  {13, 12, 11, 10}, {13, 13, 12, 11},
     {10, 9, 8, 8}, {11, 10, 9, 8}, {14, 13, 12, 11}, {0, 14, 13, 12},
 };
 constexpr auto US915_RX1_ROWS = rows_of(US915_RX1);
 
 constexpr std::uint8_t AU915_RX1[11][6] = {
-    {8, 8, 8, 8, 8, 8}, {9, 8, 8, 8, 8, 8}, {10, 9, 8, 8, 8, 8}, {11, 10, 9, 8, 8, 8},
-    {12, 11, 10, 9, 8, 8}, {13, 12, 11, 10, 9, 8}, {13, 13, 12, 11, 10, 9}, {9, 8, 8, 8, 8, 8},
-    {8, 8, 8, 8, 8, 8}, {14, 13, 12, 11, 10, 9}, {0, 14, 13, 12, 11, 10},
+    {8, 8, 8, 8, 8, 8},    {9, 8, 8, 8, 8, 8},      {10, 9, 8, 8, 8, 8},     {11, 10, 9, 8, 8, 8},
+    {12, 11, 10, 9, 8, 8}, {13, 12, 11, 10, 9, 8},  {13, 13, 12, 11, 10, 9}, {9, 8, 8, 8, 8, 8},
+    {8, 8, 8, 8, 8, 8},    {14, 13, 12, 11, 10, 9}, {0, 14, 13, 12, 11, 10},
 };
 constexpr auto AU915_RX1_ROWS = rows_of(AU915_RX1);
 
@@ -394,25 +393,55 @@ using MaskControls = std::array<MaskControl, 8>;
 constexpr auto group = MaskControl::one_group;
 
 constexpr MaskControls DYNAMIC_MASK_CONTROLS{
-    group(0), group(1), group(2), group(3), group(4),
-    MaskControl::banks(), MaskControl::all_channels(true), MaskControl::reserved(),
+    group(0),
+    group(1),
+    group(2),
+    group(3),
+    group(4),
+    MaskControl::banks(),
+    MaskControl::all_channels(true),
+    MaskControl::reserved(),
 };
 constexpr MaskControls US_AU_MASK_CONTROLS{
-    group(0), group(1), group(2), group(3), group(4),
-    MaskControl::paired_banks(), MaskControl::all_channels(true, 4), MaskControl::all_channels(false, 4),
+    group(0),
+    group(1),
+    group(2),
+    group(3),
+    group(4),
+    MaskControl::paired_banks(),
+    MaskControl::all_channels(true, 4),
+    MaskControl::all_channels(false, 4),
 };
 // CN470 and CN470_20B.
 constexpr MaskControls CN470_20_MASK_CONTROLS{
-    group(0), group(1), group(2), group(3),
-    MaskControl::reserved(), MaskControl::reserved(), MaskControl::all_channels(true), MaskControl::all_channels(false),
+    group(0),
+    group(1),
+    group(2),
+    group(3),
+    MaskControl::reserved(),
+    MaskControl::reserved(),
+    MaskControl::all_channels(true),
+    MaskControl::all_channels(false),
 };
 constexpr MaskControls CN470_26_MASK_CONTROLS{
-    group(0), group(1), group(2), MaskControl::all_channels(true), MaskControl::all_channels(false),
-    MaskControl::reserved(), MaskControl::reserved(), MaskControl::reserved(),
+    group(0),
+    group(1),
+    group(2),
+    MaskControl::all_channels(true),
+    MaskControl::all_channels(false),
+    MaskControl::reserved(),
+    MaskControl::reserved(),
+    MaskControl::reserved(),
 };
 constexpr MaskControls CN470_96_MASK_CONTROLS{
-    group(0), group(1), group(2), group(3), group(4), group(5),
-    MaskControl::all_channels(true), MaskControl::reserved(),
+    group(0),
+    group(1),
+    group(2),
+    group(3),
+    group(4),
+    group(5),
+    MaskControl::all_channels(true),
+    MaskControl::reserved(),
 };
 
 }  // namespace

@@ -70,12 +70,15 @@ void check_same_plan(const OwnedChannelPlan& a, const OwnedChannelPlan& b) {
 // plans.
 ChannelPlanBuilder mirror(const ChannelPlan& plan) {
     ChannelPlanBuilder builder{std::string(plan.name)};
-    for (const DataRateEntry& rate : plan.uplink_data_rates) builder.uplink_data_rate(rate);
+    for (const DataRateEntry& rate : plan.uplink_data_rates)
+        builder.uplink_data_rate(rate);
     if (!std::ranges::equal(plan.downlink_data_rates, plan.uplink_data_rates)) {
-        for (const DataRateEntry& rate : plan.downlink_data_rates) builder.downlink_data_rate(rate);
+        for (const DataRateEntry& rate : plan.downlink_data_rates)
+            builder.downlink_data_rate(rate);
     }
     auto add_table = [&](PayloadTable table, std::span<const MaxPayloadEntry> entries) {
-        for (const MaxPayloadEntry& entry : entries) builder.max_payload(table, entry);
+        for (const MaxPayloadEntry& entry : entries)
+            builder.max_payload(table, entry);
     };
     add_table(PayloadTable::UplinkRepeater, plan.max_payload_uplink_repeater);
     add_table(PayloadTable::UplinkDirect, plan.max_payload_uplink_direct);
@@ -86,26 +89,34 @@ ChannelPlanBuilder mirror(const ChannelPlan& plan) {
         add_table(PayloadTable::DownlinkDirect, plan.max_payload_downlink_direct);
     }
     if (plan.max_payload_dwell_limited) add_table(PayloadTable::DwellLimited, *plan.max_payload_dwell_limited);
-    for (const ChannelBlock& block : plan.join_channels) builder.join_channel(block);
-    for (const ChannelBlock& block : plan.default_channels) builder.default_channel(block);
-    for (const ChannelBlock& block : plan.downlink_channels) builder.downlink_channel(block);
-    for (const SubBand& band : plan.sub_bands) builder.sub_band(band);
-    for (Rx1Row row : plan.rx1_rows) builder.rx1_row(row);
+    for (const ChannelBlock& block : plan.join_channels)
+        builder.join_channel(block);
+    for (const ChannelBlock& block : plan.default_channels)
+        builder.default_channel(block);
+    for (const ChannelBlock& block : plan.downlink_channels)
+        builder.downlink_channel(block);
+    for (const SubBand& band : plan.sub_bands)
+        builder.sub_band(band);
+    for (Rx1Row row : plan.rx1_rows)
+        builder.rx1_row(row);
     if (plan.rx1_rows_dwell_limited) {
-        for (Rx1Row row : *plan.rx1_rows_dwell_limited) builder.rx1_row_dwell_limited(row);
+        for (Rx1Row row : *plan.rx1_rows_dwell_limited)
+            builder.rx1_row_dwell_limited(row);
     }
     bool plain_chain = plan.backoff.size() == plan.uplink_data_rates.size();
     for (std::size_t i = 0; plain_chain && i < plan.backoff.size(); ++i) {
         plain_chain = plan.backoff[i] == (i == 0 ? std::nullopt : std::optional(static_cast<std::uint8_t>(i - 1)));
     }
     if (!plain_chain) {
-        for (const auto& lower : plan.backoff) builder.backoff(lower);
+        for (const auto& lower : plan.backoff)
+            builder.backoff(lower);
     }
-    for (const RelayChannel& channel : plan.relay_channels) builder.relay_channel(channel);
+    for (const RelayChannel& channel : plan.relay_channels)
+        builder.relay_channel(channel);
     builder.settings = PlanSettings{
-        plan.mask_controls,    plan.rx2_frequency_hz,   plan.rx2_data_rate, plan.max_rx1_data_rate_offset,
-        plan.beacon,           plan.default_max_eirp_dbm, plan.tx_power_step_db, plan.max_tx_power_index,
-        plan.kind,             plan.power_reference,    plan.has_dwell_time_limit, plan.tx_param_setup,
+        plan.mask_controls, plan.rx2_frequency_hz,     plan.rx2_data_rate,        plan.max_rx1_data_rate_offset,
+        plan.beacon,        plan.default_max_eirp_dbm, plan.tx_power_step_db,     plan.max_tx_power_index,
+        plan.kind,          plan.power_reference,      plan.has_dwell_time_limit, plan.tx_param_setup,
         plan.join_sequence,
     };
     return builder;
@@ -132,10 +143,10 @@ TEST_CASE("a new builder starts from the documented values and fills what was le
     CHECK(plan.downlink_channels.empty());
     CHECK(plan.sub_bands.empty());
     CHECK(plan.relay_channels.empty());
-    CHECK(plan.mask_controls ==
-          std::array{MaskControl::one_group(0), MaskControl::one_group(1), MaskControl::one_group(2),
-                     MaskControl::one_group(3), MaskControl::one_group(4), MaskControl::banks(),
-                     MaskControl::all_channels(true), MaskControl::reserved()});
+    CHECK(plan.mask_controls == std::array{MaskControl::one_group(0), MaskControl::one_group(1),
+                                           MaskControl::one_group(2), MaskControl::one_group(3),
+                                           MaskControl::one_group(4), MaskControl::banks(),
+                                           MaskControl::all_channels(true), MaskControl::reserved()});
     CHECK(plan.rx2_frequency_hz == 0);
     CHECK(plan.rx2_data_rate == 0);
     CHECK(plan.max_rx1_data_rate_offset == 0);
@@ -203,8 +214,7 @@ TEST_CASE("build reports the first failing check, in order") {
     };
     const std::vector<Case> cases = {
         {"no data rate at all, even with RX1 rows", 0, 1,
-         [](ChannelPlanBuilder& b) { b.rx1_row(row(1)).backoff(std::nullopt); },
-         PlanError::no_data_rate()},
+         [](ChannelPlanBuilder& b) { b.rx1_row(row(1)).backoff(std::nullopt); }, PlanError::no_data_rate()},
         {"row count before the back-off and payload lengths", 3, 1,
          [](ChannelPlanBuilder& b) {
              b.uplink_data_rate(sf(7)).backoff(std::nullopt).max_payload(UplinkDirect, MaxPayload{});
@@ -212,7 +222,8 @@ TEST_CASE("build reports the first failing check, in order") {
          PlanError::rx1_row_count(false, 4, 3)},
         {"fewer rows than data rates", 0, 1,
          [](ChannelPlanBuilder& b) {
-             for (std::uint8_t i = 0; i < 3; ++i) b.uplink_data_rate(sf(12 - i));
+             for (std::uint8_t i = 0; i < 3; ++i)
+                 b.uplink_data_rate(sf(12 - i));
              b.rx1_row(row(1)).rx1_row(row(1)).backoff(std::nullopt);
          },
          PlanError::rx1_row_count(false, 3, 2)},
@@ -241,8 +252,7 @@ TEST_CASE("build reports the first failing check, in order") {
         {"plain rows are checked before dwell-limited ones", 2, 2,
          [](ChannelPlanBuilder& b) { b.rx1_row(row(2)).rx1_row_dwell_limited(row(2)); },
          PlanError::rx1_row_count(false, 2, 3)},
-        {"dwell-limited row count", 2, 2,
-         [](ChannelPlanBuilder& b) { b.rx1_row_dwell_limited(row(2)); },
+        {"dwell-limited row count", 2, 2, [](ChannelPlanBuilder& b) { b.rx1_row_dwell_limited(row(2)); },
          PlanError::rx1_row_count(true, 2, 1)},
         {"dwell-limited row width", 2, 2,
          [](ChannelPlanBuilder& b) { b.rx1_row_dwell_limited(row(2)).rx1_row_dwell_limited(row(3)); },
@@ -252,7 +262,8 @@ TEST_CASE("build reports the first failing check, in order") {
          PlanError::rx1_row_count(true, 2, 1)},
         {"a back-off chain one short", 8, 1,
          [](ChannelPlanBuilder& b) {
-             for (int i = 0; i < 7; ++i) b.backoff(std::nullopt);
+             for (int i = 0; i < 7; ++i)
+                 b.backoff(std::nullopt);
          },
          PlanError::table_length(7, 8)},
         {"a back-off chain naming any numbers builds", 2, 1,
@@ -261,21 +272,27 @@ TEST_CASE("build reports the first failing check, in order") {
          [](ChannelPlanBuilder& b) { b.backoff(std::nullopt).max_payload(UplinkRepeater, std::nullopt); },
          PlanError::table_length(1, 2)},
         {"uplink repeater table", 2, 1,
-         [](ChannelPlanBuilder& b) { b.max_payload(UplinkRepeater, MaxPayload{59, 51}); },
+         [](ChannelPlanBuilder& b) {
+             b.max_payload(UplinkRepeater, MaxPayload{59, 51});
+         },
          PlanError::table_length(1, 2)},
         {"uplink repeater before uplink direct", 2, 1,
          [](ChannelPlanBuilder& b) {
              b.max_payload(UplinkDirect, MaxPayload{59, 51});
-             for (int i = 0; i < 3; ++i) b.max_payload(UplinkRepeater, std::nullopt);
+             for (int i = 0; i < 3; ++i)
+                 b.max_payload(UplinkRepeater, std::nullopt);
          },
          PlanError::table_length(3, 2)},
         {"uplink direct table", 2, 1,
          [](ChannelPlanBuilder& b) {
-             for (int i = 0; i < 3; ++i) b.max_payload(UplinkDirect, std::nullopt);
+             for (int i = 0; i < 3; ++i)
+                 b.max_payload(UplinkDirect, std::nullopt);
          },
          PlanError::table_length(3, 2)},
         {"dwell-limited table", 2, 1,
-         [](ChannelPlanBuilder& b) { b.max_payload(DwellLimited, MaxPayload{19, 11}); },
+         [](ChannelPlanBuilder& b) {
+             b.max_payload(DwellLimited, MaxPayload{19, 11});
+         },
          PlanError::table_length(1, 2)},
         {"dwell-limited table before downlink tables", 2, 1,
          [](ChannelPlanBuilder& b) {
@@ -299,13 +316,16 @@ TEST_CASE("build reports the first failing check, in order") {
          PlanError::table_length(3, 1)},
         {"a mirrored uplink direct table builds", 8, 1,
          [](ChannelPlanBuilder& b) {
-             for (int i = 0; i < 8; ++i) b.max_payload(UplinkDirect, MaxPayload{59, 51});
+             for (int i = 0; i < 8; ++i)
+                 b.max_payload(UplinkDirect, MaxPayload{59, 51});
          },
          std::nullopt},
         {"a mirrored uplink direct table against four explicit downlink rates", 8, 1,
          [](ChannelPlanBuilder& b) {
-             for (int i = 0; i < 8; ++i) b.max_payload(UplinkDirect, MaxPayload{59, 51});
-             for (int i = 0; i < 4; ++i) b.downlink_data_rate(sf(7));
+             for (int i = 0; i < 8; ++i)
+                 b.max_payload(UplinkDirect, MaxPayload{59, 51});
+             for (int i = 0; i < 4; ++i)
+                 b.downlink_data_rate(sf(7));
          },
          PlanError::table_length(8, 4)},
         {"RX2 at the last downlink rate", 8, 1, [](ChannelPlanBuilder& b) { b.settings.rx2_data_rate = 7; },
@@ -325,10 +345,14 @@ TEST_CASE("build reports the first failing check, in order") {
          },
          PlanError::rx2_data_rate(9, 8)},
         {"relay channels at LoRa downlink rates build", 2, 1,
-         [](ChannelPlanBuilder& b) { b.relay_channel({865100000, 865300000, 0}).relay_channel({1, 2, 1}); },
+         [](ChannelPlanBuilder& b) {
+             b.relay_channel({865100000, 865300000, 0}).relay_channel({1, 2, 1});
+         },
          std::nullopt},
         {"a relay channel past the downlink rates", 2, 1,
-         [](ChannelPlanBuilder& b) { b.relay_channel({865100000, 865300000, 0}).relay_channel({1, 2, 2}); },
+         [](ChannelPlanBuilder& b) {
+             b.relay_channel({865100000, 865300000, 0}).relay_channel({1, 2, 2});
+         },
          PlanError::relay_data_rate(2)},
         {"a relay channel at an FSK downlink rate", 2, 1,
          [](ChannelPlanBuilder& b) {
@@ -349,7 +373,9 @@ TEST_CASE("build reports the first failing check, in order") {
          },
          PlanError::relay_data_rate(0)},
         {"the first bad relay channel is reported", 2, 1,
-         [](ChannelPlanBuilder& b) { b.relay_channel({1, 2, 5}).relay_channel({1, 2, 6}); },
+         [](ChannelPlanBuilder& b) {
+             b.relay_channel({1, 2, 5}).relay_channel({1, 2, 6});
+         },
          PlanError::relay_data_rate(5)},
         {"RX1 contents, channels, sub-bands and power are taken as given", 2, 1,
          [](ChannelPlanBuilder& b) {
@@ -402,8 +428,8 @@ TEST_CASE("explicit tables are kept and fill only what is empty") {
 
 TEST_CASE("a builder fed a published plan builds that plan") {
     const ChannelPlan* const published[] = {
-        &plans::EU868, &plans::US915, &plans::EU433, &plans::AU915, &plans::CN470,
-        &plans::AS923, &plans::KR920, &plans::IN865, &plans::RU864, &plans::CN470_20B,
+        &plans::EU868,     &plans::US915,     &plans::EU433,    &plans::AU915, &plans::CN470,
+        &plans::AS923,     &plans::KR920,     &plans::IN865,    &plans::RU864, &plans::CN470_20B,
         &plans::CN470_26A, &plans::CN470_26B, &plans::CN470_96,
     };
     for (const ChannelPlan* plan : published) {
@@ -458,9 +484,14 @@ TEST_CASE("builder text choices") {
     CHECK(parse_mask_control("group", std::nullopt, true, 1).error().message() == "a group mask control needs group");
     CHECK(parse_mask_control("all", 1, std::nullopt, 1).error().message() == "a all mask control needs on");
 
-    const std::array<MaskControl, 8> eight{MaskControl::banks(), MaskControl::paired_banks(), MaskControl::reserved(),
-                                           MaskControl::reserved(), MaskControl::reserved(), MaskControl::reserved(),
-                                           MaskControl::all_channels(false, 2), MaskControl::one_group(1)};
+    const std::array<MaskControl, 8> eight{MaskControl::banks(),
+                                           MaskControl::paired_banks(),
+                                           MaskControl::reserved(),
+                                           MaskControl::reserved(),
+                                           MaskControl::reserved(),
+                                           MaskControl::reserved(),
+                                           MaskControl::all_channels(false, 2),
+                                           MaskControl::one_group(1)};
     CHECK(eight_mask_controls(eight) == eight);
     CHECK(eight_mask_controls(std::span(eight).first(7)).error().message() ==
           "a plan takes eight mask controls, not 7");

@@ -32,12 +32,8 @@ TEST_CASE("sub-band lookups: bounds inclusive, first match wins, no default duty
         std::optional<std::uint32_t> duty_cycle_permille;
     };
     const Case eu868[] = {
-        {868000000, 16, 10},
-        {868600000, 16, 10},
-        {869400000, 27, 100},
-        {869650000, 27, 100},
-        {869650001, 16, std::nullopt},
-        {867999999, 16, std::nullopt},
+        {868000000, 16, 10},           {868600000, 16, 10},           {869400000, 27, 100},
+        {869650000, 27, 100},          {869650001, 16, std::nullopt}, {867999999, 16, std::nullopt},
         {867100000, 16, std::nullopt},
     };
     for (const Case& c : eu868) {
@@ -127,9 +123,8 @@ TEST_CASE("channel counts and numbered channel frequencies") {
         std::uint16_t downlink_count;
     };
     const Case cases[] = {
-        {&plans::EU868, 3, 0},      {&plans::US915, 72, 8},     {&plans::AU915, 72, 8},
-        {&plans::CN470, 64, 64},    {&plans::CN470_26A, 48, 24}, {&plans::CN470_96, 96, 48},
-        {&plans::IN865, 3, 0},
+        {&plans::EU868, 3, 0},       {&plans::US915, 72, 8},     {&plans::AU915, 72, 8}, {&plans::CN470, 64, 64},
+        {&plans::CN470_26A, 48, 24}, {&plans::CN470_96, 96, 48}, {&plans::IN865, 3, 0},
     };
     for (const Case& c : cases) {
         CAPTURE(c.plan->name);
@@ -283,11 +278,10 @@ TEST_CASE("join channels fall into the CN470 join runs in order") {
         std::uint32_t rx2_hz;
     };
     const Case cases[] = {
-        {0, 0, 0, 484500000, 485300000},  {3, 0, 3, 489300000, 490100000},
-        {4, 1, 0, 490900000, 491700000},  {7, 1, 3, 495700000, 496500000},
-        {8, 2, 0, 479900000, 478300000},  {9, 2, 1, 499900000, 498300000},
-        {10, 3, 0, 492500000, 492500000}, {14, 3, 4, 492500000, 492500000},
-        {15, 4, 0, 502500000, 502500000}, {19, 4, 4, 502500000, 502500000},
+        {0, 0, 0, 484500000, 485300000},  {3, 0, 3, 489300000, 490100000},  {4, 1, 0, 490900000, 491700000},
+        {7, 1, 3, 495700000, 496500000},  {8, 2, 0, 479900000, 478300000},  {9, 2, 1, 499900000, 498300000},
+        {10, 3, 0, 492500000, 492500000}, {14, 3, 4, 492500000, 492500000}, {15, 4, 0, 502500000, 502500000},
+        {19, 4, 4, 502500000, 502500000},
     };
     for (const ChannelPlan* plan : {&plans::CN470, &plans::CN470_20B, &plans::CN470_26A, &plans::CN470_26B}) {
         for (const Case& c : cases) {

@@ -61,7 +61,7 @@ TEST_CASE("decibels from a float round halves away from zero and saturate") {
         {14.005, 1401},  // 1400.5 after the product: away from zero
         {2.15, 215},
         {-0.5, -50},
-        {0.125, 13},   // 12.5 exactly: away from zero
+        {0.125, 13},  // 12.5 exactly: away from zero
         {-0.125, -13},
         {-0.004, 0},
         {1e300, kMax},
@@ -85,8 +85,8 @@ TEST_CASE("decibels floor to whole decibels toward minus infinity") {
         std::int32_t hundredths;
         std::int32_t whole;
     };
-    const Case cases[] = {{-12303, -124}, {-1, -1}, {-100, -1}, {-101, -2}, {0, 0}, {99, 0},
-                          {100, 1},       {1599, 15}, {kMax, 21474836}, {kMin, -21474837}};
+    const Case cases[] = {{-12303, -124}, {-1, -1}, {-100, -1}, {-101, -2},       {0, 0},
+                          {99, 0},        {100, 1}, {1599, 15}, {kMax, 21474836}, {kMin, -21474837}};
     for (const auto& c : cases) {
         CAPTURE(c.hundredths);
         CHECK(db(c.hundredths).floor_db() == c.whole);
@@ -130,8 +130,8 @@ TEST_CASE("the integer square root is exact over 128 bits") {
     CHECK(isqrt(3) == 1);
     CHECK(isqrt(4) == 2);
     CHECK(isqrt(all_ones) == 0xFFFFFFFFFFFFFFFFull);
-    const std::uint64_t roots[] = {2, 3, 1000, 0xFFFFFFFFull, 0x100000000ull, 0x123456789ABCDEFull,
-                                   0xFFFFFFFFFFFFFFFEull, 0xFFFFFFFFFFFFFFFFull};
+    const std::uint64_t roots[] = {
+        2, 3, 1000, 0xFFFFFFFFull, 0x100000000ull, 0x123456789ABCDEFull, 0xFFFFFFFFFFFFFFFEull, 0xFFFFFFFFFFFFFFFFull};
     for (std::uint64_t r : roots) {
         CAPTURE(r);
         const u128 square = u128{r} * r;
@@ -146,7 +146,7 @@ TEST_CASE("noise floor: published values and edges") {
         std::uint32_t bandwidth_hz;
         std::int32_t dbm;
     };
-    const Case cases[] = {{0, -17400},      {1, -17400},      {62500, -12604},  {125000, -12303},
+    const Case cases[] = {{0, -17400},      {1, -17400},      {62500, -12604}, {125000, -12303},
                           {250000, -12002}, {500000, -11701}, {kU32Max, -7767}};
     for (const auto& c : cases) {
         CAPTURE(c.bandwidth_hz);
@@ -155,8 +155,8 @@ TEST_CASE("noise floor: published values and edges") {
 }
 
 TEST_CASE("noise floor agrees with -174 dBm/Hz + 10 log10(bandwidth)") {
-    std::vector<std::uint32_t> bandwidths = {2,      3,      7,      10,     100,    1000,    7800,
-                                             10400,  15600,  20800,  31250,  41700,  203125,  406250,
+    std::vector<std::uint32_t> bandwidths = {2,      3,       7,      10,      100,        1000,       7800,
+                                             10400,  15600,   20800,  31250,   41700,      203125,     406250,
                                              812500, 1625000, 999999, 1000000, 1000000000, kU32Max - 1};
     const auto spread = spread_u32(3000, 11);
     bandwidths.insert(bandwidths.end(), spread.begin(), spread.end());
@@ -188,13 +188,15 @@ TEST_CASE("free-space loss agrees with 20 log10(d) + 20 log10(f) + 20 log10(4 pi
     CHECK(std::fabs(constant - -147.55) < 0.005);
     std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs;
     const std::uint32_t distances[] = {1, 2, 10, 37, 100, 999, 1000, 12345, 1000000, kU32Max};
-    const std::uint32_t frequencies[] = {1, 433175000, 868000000, 868100000, 902300000, 915000000,
-                                         923200000, 2400000000u, kU32Max};
+    const std::uint32_t frequencies[] = {1,         433175000, 868000000,   868100000, 902300000,
+                                         915000000, 923200000, 2400000000u, kU32Max};
     for (auto d : distances)
-        for (auto f : frequencies) pairs.emplace_back(d, f);
+        for (auto f : frequencies)
+            pairs.emplace_back(d, f);
     const auto ds = spread_u32(2000, 3);
     const auto fs = spread_u32(2000, 5);
-    for (std::size_t i = 0; i < ds.size(); ++i) pairs.emplace_back(ds[i] ? ds[i] : 1, fs[i] ? fs[i] : 1);
+    for (std::size_t i = 0; i < ds.size(); ++i)
+        pairs.emplace_back(ds[i] ? ds[i] : 1, fs[i] ? fs[i] : 1);
     for (auto [d, f] : pairs) {
         CAPTURE(d);
         CAPTURE(f);
@@ -233,9 +235,11 @@ TEST_CASE("Fresnel radius agrees with sqrt(lambda d1 d2 / (d1 + d2)), rounded ha
     std::vector<std::array<std::uint32_t, 3>> triples;
     for (auto n : distances)
         for (auto f : distances)
-            for (auto hz : frequencies) triples.push_back({n, f, hz});
+            for (auto hz : frequencies)
+                triples.push_back({n, f, hz});
     const auto a = spread_u32(2000, 13), b = spread_u32(2000, 17), c = spread_u32(2000, 19);
-    for (std::size_t i = 0; i < a.size(); ++i) triples.push_back({a[i], b[i], c[i] ? c[i] : 1});
+    for (std::size_t i = 0; i < a.size(); ++i)
+        triples.push_back({a[i], b[i], c[i] ? c[i] : 1});
     for (auto [near_m, far_m, hz] : triples) {
         if (near_m == 0 && far_m == 0) continue;
         CAPTURE(near_m);
@@ -319,10 +323,18 @@ TEST_CASE("FCC conducted-power limit for 902-928 MHz transmitters") {
         std::optional<std::int32_t> dbm;
     };
     const Case cases[] = {
-        {6.0, std::nullopt, 3000}, {0.0, std::nullopt, 3000}, {-10.0, std::nullopt, 3000},
-        {8.5, std::nullopt, 2750}, {6.01, std::nullopt, 2999}, {3.0, 25, 2398},
-        {8.0, 49, 2198},           {3.0, 24, std::nullopt},   {10.0, 0, std::nullopt},
-        {3.0, 50, 3000},           {9.0, 65535, 2700},        {-1e300, std::nullopt, 3000},
+        {6.0, std::nullopt, 3000},
+        {0.0, std::nullopt, 3000},
+        {-10.0, std::nullopt, 3000},
+        {8.5, std::nullopt, 2750},
+        {6.01, std::nullopt, 2999},
+        {3.0, 25, 2398},
+        {8.0, 49, 2198},
+        {3.0, 24, std::nullopt},
+        {10.0, 0, std::nullopt},
+        {3.0, 50, 3000},
+        {9.0, 65535, 2700},
+        {-1e300, std::nullopt, 3000},
         {1e300, std::nullopt, 3000 - (kMax - 600)},
     };
     for (const auto& c : cases) {

@@ -1,8 +1,8 @@
 #include <doctest/doctest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <algorithm>
 
 #include "trovik/lora/link.hpp"
 
@@ -41,8 +41,8 @@ struct Rational {
 //   Tpreamble = (Npreamble + 4.25) Tsym,
 //   Npayload = 8 + max(ceil((8PL - 4SF + 28 + 16CRC - 20IH) / (4(SF - 2DE))) (CR + 4), 0)
 // with CR the coding-rate code 1..4 (4/5..4/8), then floored to microseconds.
-std::uint64_t datasheet_airtime_us(int sf, int bandwidth_hz, int cr_code, int preamble, bool explicit_header,
-                                   bool crc, int payload_len) {
+std::uint64_t datasheet_airtime_us(int sf, int bandwidth_hz, int cr_code, int preamble, bool explicit_header, bool crc,
+                                   int payload_len) {
     const Rational symbol(i128{1} << sf, bandwidth_hz);
     const int de = symbol > Rational(16, 1000) ? 1 : 0;
     const int ih = explicit_header ? 0 : 1;
@@ -121,14 +121,10 @@ TEST_CASE("reference links: time on air, off time and messages per hour") {
         std::uint64_t per_hour_unrestricted;
     };
     const Case cases[] = {
-        {7, 125000, 13, 46336, 4587264, 776, 77693},
-        {7, 125000, 0, 25856, 2559744, 1392, 139232},
-        {12, 125000, 13, 1155072, 114352128, 31, 3116},
-        {12, 125000, 0, 663552, 65691648, 54, 5425},
-        {11, 125000, 13, 577536, 57176064, 62, 6233},
-        {12, 500000, 13, 288768, 28588032, 124, 12466},
-        {9, 125000, 51, 328704, 32541696, 109, 10952},
-        {8, 500000, 33, 33408, 3307392, 1077, 107758},
+        {7, 125000, 13, 46336, 4587264, 776, 77693},    {7, 125000, 0, 25856, 2559744, 1392, 139232},
+        {12, 125000, 13, 1155072, 114352128, 31, 3116}, {12, 125000, 0, 663552, 65691648, 54, 5425},
+        {11, 125000, 13, 577536, 57176064, 62, 6233},   {12, 500000, 13, 288768, 28588032, 124, 12466},
+        {9, 125000, 51, 328704, 32541696, 109, 10952},  {8, 500000, 33, 33408, 3307392, 1077, 107758},
         {5, 500000, 0, 1936, 191664, 18595, 1859504},
     };
     for (const Case& c : cases) {
@@ -167,12 +163,9 @@ TEST_CASE("low data-rate optimisation turns on above 16 ms symbols") {
         bool on;
     };
     const Case cases[] = {
-        {11, 125000, 16384, true},
-        {12, 250000, 16384, true},
-        {12, 500000, 8192, false},
-        {11, 128000, 16000, false},  // exactly 16 ms stays off
-        {10, 62500, 16384, true},
-        {10, 125000, 8192, false},
+        {11, 125000, 16384, true}, {12, 250000, 16384, true},
+        {12, 500000, 8192, false}, {11, 128000, 16000, false},  // exactly 16 ms stays off
+        {10, 62500, 16384, true},  {10, 125000, 8192, false},
     };
     for (const Case& c : cases) {
         CAPTURE(c.sf);

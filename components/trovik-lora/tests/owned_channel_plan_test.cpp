@@ -14,15 +14,16 @@ namespace plans = trovik::lora::plans;
 namespace {
 
 const ChannelPlan* const all_published[] = {
-    &plans::EU868, &plans::US915,     &plans::EU433,     &plans::AU915,     &plans::CN470,
-    &plans::AS923, &plans::KR920,     &plans::IN865,     &plans::RU864,     &plans::CN470_20B,
+    &plans::EU868,     &plans::US915,     &plans::EU433,    &plans::AU915, &plans::CN470,
+    &plans::AS923,     &plans::KR920,     &plans::IN865,    &plans::RU864, &plans::CN470_20B,
     &plans::CN470_26A, &plans::CN470_26B, &plans::CN470_96,
 };
 
 std::vector<std::uint32_t> probe_frequencies(const ChannelPlan& plan) {
     std::vector<std::uint32_t> out{0, 433175000, 868000000, 869525000, 902300000, 923300000, 4294967295u};
     for (const SubBand& band : plan.sub_bands) {
-        for (std::uint32_t f : {band.start_hz - 1, band.start_hz, band.end_hz, band.end_hz + 1}) out.push_back(f);
+        for (std::uint32_t f : {band.start_hz - 1, band.start_hz, band.end_hz, band.end_hz + 1})
+            out.push_back(f);
     }
     return out;
 }
@@ -37,9 +38,9 @@ void check_same_answers(const ChannelPlan& a, const ChannelPlan& b) {
         CHECK(a.link_settings(n) == b.link_settings(n));
         CHECK(a.data_rate(n, Direction::Uplink) == b.data_rate(n, Direction::Uplink));
         CHECK(a.data_rate(n, Direction::Downlink) == b.data_rate(n, Direction::Downlink));
-        for (PayloadTable table : {PayloadTable::UplinkRepeater, PayloadTable::UplinkDirect,
-                                   PayloadTable::DownlinkRepeater, PayloadTable::DownlinkDirect,
-                                   PayloadTable::DwellLimited}) {
+        for (PayloadTable table :
+             {PayloadTable::UplinkRepeater, PayloadTable::UplinkDirect, PayloadTable::DownlinkRepeater,
+              PayloadTable::DownlinkDirect, PayloadTable::DwellLimited}) {
             CHECK(a.max_payload(table, n) == b.max_payload(table, n));
         }
         CHECK(a.next_backoff_data_rate(n) == b.next_backoff_data_rate(n));
@@ -109,9 +110,8 @@ TEST_CASE("an owned copy of a published plan answers every query as the constant
             CHECK(view.uplink_data_rates.data() == owned.uplink_data_rates.data());
         });
         // A copy of a view is as good as a copy of the constant.
-        const OwnedChannelPlan again = owned.with_plan([](const ChannelPlan& view) {
-            return OwnedChannelPlan::from_plan(view);
-        });
+        const OwnedChannelPlan again =
+            owned.with_plan([](const ChannelPlan& view) { return OwnedChannelPlan::from_plan(view); });
         again.with_plan([&](const ChannelPlan& view) { check_same_answers(*published, view); });
     }
 }
@@ -121,8 +121,8 @@ TEST_CASE("optional tables keep their presence through copies and views") {
     plan.name = "private";
     plan.uplink_data_rates = {DataRate::lora(7, 125000, 5470)};
     plan.rx1_rows = {{0}};
-    plan.max_payload_dwell_limited.emplace();   // present, empty
-    plan.rx1_rows_dwell_limited.emplace();      // present, no rows
+    plan.max_payload_dwell_limited.emplace();  // present, empty
+    plan.rx1_rows_dwell_limited.emplace();     // present, no rows
 
     const OwnedChannelPlan copy = plan.with_plan([](const ChannelPlan& view) {
         CHECK(view.name == "private");

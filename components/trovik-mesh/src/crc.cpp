@@ -15,7 +15,8 @@ constexpr Tables make_tables() {
     Tables t{};
     for (unsigned i = 0; i < 256; ++i) {
         auto r = static_cast<std::uint16_t>(i << 8);
-        for (int bit = 0; bit < 8; ++bit) r = static_cast<std::uint16_t>((r & 0x8000) ? (r << 1) ^ 0x1021 : r << 1);
+        for (int bit = 0; bit < 8; ++bit)
+            r = static_cast<std::uint16_t>((r & 0x8000) ? (r << 1) ^ 0x1021 : r << 1);
         t[0][i] = r;
     }
     for (std::size_t k = 1; k < t.size(); ++k)
@@ -32,10 +33,11 @@ std::uint16_t crc16_update(std::uint16_t crc, std::span<const std::uint8_t> data
     std::size_t n = data.size();
     for (; n >= 8; n -= 8, p += 8) {
         crc = static_cast<std::uint16_t>(kTables[7][(crc >> 8) ^ p[0]] ^ kTables[6][(crc & 0xFF) ^ p[1]] ^
-                                         kTables[5][p[2]] ^ kTables[4][p[3]] ^ kTables[3][p[4]] ^
-                                         kTables[2][p[5]] ^ kTables[1][p[6]] ^ kTables[0][p[7]]);
+                                         kTables[5][p[2]] ^ kTables[4][p[3]] ^ kTables[3][p[4]] ^ kTables[2][p[5]] ^
+                                         kTables[1][p[6]] ^ kTables[0][p[7]]);
     }
-    for (; n > 0; --n, ++p) crc = static_cast<std::uint16_t>((crc << 8) ^ kTables[0][((crc >> 8) ^ *p) & 0xFF]);
+    for (; n > 0; --n, ++p)
+        crc = static_cast<std::uint16_t>((crc << 8) ^ kTables[0][((crc >> 8) ^ *p) & 0xFF]);
     return crc;
 }
 

@@ -110,7 +110,8 @@ TEST_CASE("a cache of capacity zero remembers nothing") {
 
 TEST_CASE("a huge capacity costs nothing until packets arrive; one no memory could reach is refused") {
     DynamicSeenCache cache(std::size_t{1} << 40);
-    for (std::uint16_t id = 0; id < 1000; ++id) CHECK(cache.record(7, id));
+    for (std::uint16_t id = 0; id < 1000; ++id)
+        CHECK(cache.record(7, id));
     CHECK(cache.contains(7, 0));
     CHECK(cache.contains(7, 999));
     CHECK_FALSE(cache.record(7, 500));

@@ -6,6 +6,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 #include <asio/co_spawn.hpp>
 #include <asio/connect.hpp>
 #include <asio/detached.hpp>
@@ -16,9 +19,6 @@
 #include <asio/ssl.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 
 #include "trovik/core/async/oneshot.hpp"
 
@@ -161,7 +161,8 @@ asio::awaitable<Resolution> resolve(const asio::any_io_executor& executor, std::
                 std::move(sender).send(std::unexpected(ec));
             } else {
                 Endpoints endpoints;
-                for (const auto& entry : results) endpoints.push_back(entry.endpoint());
+                for (const auto& entry : results)
+                    endpoints.push_back(entry.endpoint());
                 std::move(sender).send(std::move(endpoints));
             }
         }(std::move(host), std::to_string(port), std::move(sender)),
@@ -174,8 +175,7 @@ asio::awaitable<Resolution> resolve(const asio::any_io_executor& executor, std::
 // One connection: everything the event loop keeps while it serves it.
 class Session {
 public:
-    Session(asio::any_io_executor executor, const Options& options, RequestReceiver& requests,
-            EventLoop::Sink& sink)
+    Session(asio::any_io_executor executor, const Options& options, RequestReceiver& requests, EventLoop::Sink& sink)
         : executor_(executor),
           options_(options),
           requests_(requests),
@@ -313,7 +313,8 @@ private:
                     // even completed here, so this holds from the moment it was queued.
                     peer_closed_ = true;
                     peer_closed_signal_.notify();
-                    for (;;) co_await never_.wait();
+                    for (;;)
+                        co_await never_.wait();
                 }
                 if (is_peer_close(ec)) co_return ConnectionError::state("the broker closed the connection");
                 co_return ConnectionError::state("I/O error: " + describe_error(ec));
@@ -375,8 +376,7 @@ private:
     }
 
     static ConnectionError write_failure(const std::error_code& ec) {
-        if (is_peer_close(ec))
-            return ConnectionError::state("the broker closed the connection");
+        if (is_peer_close(ec)) return ConnectionError::state("the broker closed the connection");
         return ConnectionError::state("I/O error: " + describe_error(ec));
     }
 
@@ -384,7 +384,8 @@ private:
     // buffer, so a burst of packets costs one write, not one each.
     asio::awaitable<ConnectionError> write_loop() {
         for (;;) {
-            while (outbox_.empty()) co_await write_wanted_.wait();
+            while (outbox_.empty())
+                co_await write_wanted_.wait();
             sending_.swap(outbox_);
             std::error_code failed;
             const std::size_t at_once = stream_->write_now(asio::buffer(sending_), failed);
@@ -437,10 +438,12 @@ private:
     // emptied, and the bound keeps the write buffer, like the queue, bounded.
     asio::awaitable<std::optional<ConnectionError>> request_loop() {
         for (;;) {
-            while (in_flight_ >= options_.max_inflight) co_await slots_freed_.wait();
+            while (in_flight_ >= options_.max_inflight)
+                co_await slots_freed_.wait();
             // While a write is stuck, what waits behind it stays in the
             // bounded request queue instead of piling up here.
-            while (writing_ && !outbox_.empty()) co_await flushed_.wait();
+            while (writing_ && !outbox_.empty())
+                co_await flushed_.wait();
             auto request = co_await requests_.async_pop();
             if (!request) co_return ConnectionError::requests_done();
             for (std::size_t taken = 1;; ++taken) {
@@ -465,8 +468,8 @@ private:
             }
             // The topic and payload move into the packet; encoding is their
             // only copy, into the write buffer.
-            codec::Packet packet = codec::Publish{std::move(publish->topic), std::move(publish->payload),
-                                                  publish->qos, publish->retain, false, 0};
+            codec::Packet packet = codec::Publish{
+                std::move(publish->topic), std::move(publish->payload), publish->qos, publish->retain, false, 0};
             auto& written = std::get<codec::Publish>(packet);
             if (written.qos != QoS::AtMostOnce) {
                 auto id = allocate_id();
@@ -494,7 +497,8 @@ private:
     asio::awaitable<std::optional<ConnectionError>> close_politely() {
         disconnect_queued_ = true;
         queue_write(codec::Disconnect{});
-        while (!outbox_.empty() || writing_) co_await flushed_.wait();
+        while (!outbox_.empty() || writing_)
+            co_await flushed_.wait();
         sink_(Outgoing{codec::PacketType::Disconnect, 0});
         disconnecting_ = true;
         stream_->shutdown_send();
@@ -509,7 +513,8 @@ private:
 
     asio::awaitable<ConnectionError> keep_alive_loop() {
         if (options_.keep_alive_secs == 0) {
-            for (;;) co_await never_.wait();
+            for (;;)
+                co_await never_.wait();
         }
         const std::chrono::seconds period(options_.keep_alive_secs);
         asio::steady_timer timer(executor_);

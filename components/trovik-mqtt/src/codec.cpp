@@ -113,8 +113,8 @@ private:
     std::size_t pos_ = 0;
 };
 
-#define TRY(var, expr)                                         \
-    auto var##_result = (expr);                                \
+#define TRY(var, expr)                                               \
+    auto var##_result = (expr);                                      \
     if (!var##_result) return std::unexpected(var##_result.error()); \
     auto var = std::move(*var##_result)
 
@@ -136,8 +136,8 @@ std::expected<Packet, std::string> decode_connect(Reader& in) {
         if (will_qos == 3) return std::unexpected(std::string("a will with QoS 3"));
         TRY(topic, in.text("the will topic"));
         TRY(payload, in.binary());
-        connect.will = LastWill{std::move(topic), std::move(payload), static_cast<QoS>(will_qos),
-                                (flags & flag_will_retain) != 0};
+        connect.will =
+            LastWill{std::move(topic), std::move(payload), static_cast<QoS>(will_qos), (flags & flag_will_retain) != 0};
     } else if (will_qos != 0 || (flags & flag_will_retain)) {
         return std::unexpected(std::string("will flags without a will"));
     }
@@ -259,9 +259,7 @@ std::optional<std::string> length_fault(const Header& header) {
 
 }  // namespace
 
-PacketType type_of(const Packet& packet) noexcept {
-    return static_cast<PacketType>(packet.index() + 1);
-}
+PacketType type_of(const Packet& packet) noexcept { return static_cast<PacketType>(packet.index() + 1); }
 
 const char* name_of(PacketType type) noexcept {
     switch (type) {
@@ -310,28 +308,31 @@ void encode(const Packet& packet, Bytes& out) {
         [&](const auto& p) {
             using P = std::decay_t<decltype(p)>;
             if constexpr (std::is_same_v<P, Connect>) {
-                frame(first_byte(PacketType::Connect), [&](Bytes& body) {
-                    put_string("MQTT", body);
-                    body.push_back(4);  // protocol level of MQTT 3.1.1
-                    std::uint8_t flags = 0;
-                    if (p.clean_session) flags |= flag_clean_session;
-                    if (p.will) {
-                        flags |= flag_will | static_cast<std::uint8_t>(static_cast<std::uint8_t>(p.will->qos) << 3);
-                        if (p.will->retain) flags |= flag_will_retain;
-                    }
-                    if (p.login) flags |= flag_username | flag_password;
-                    body.push_back(flags);
-                    put_u16(p.keep_alive, body);
-                    put_string(p.client_id, body);
-                    if (p.will) {
-                        put_string(p.will->topic, body);
-                        put_bytes(p.will->payload, body);
-                    }
-                    if (p.login) {
-                        put_string(p.login->username, body);
-                        put_string(p.login->password, body);
-                    }
-                }, out);
+                frame(
+                    first_byte(PacketType::Connect),
+                    [&](Bytes& body) {
+                        put_string("MQTT", body);
+                        body.push_back(4);  // protocol level of MQTT 3.1.1
+                        std::uint8_t flags = 0;
+                        if (p.clean_session) flags |= flag_clean_session;
+                        if (p.will) {
+                            flags |= flag_will | static_cast<std::uint8_t>(static_cast<std::uint8_t>(p.will->qos) << 3);
+                            if (p.will->retain) flags |= flag_will_retain;
+                        }
+                        if (p.login) flags |= flag_username | flag_password;
+                        body.push_back(flags);
+                        put_u16(p.keep_alive, body);
+                        put_string(p.client_id, body);
+                        if (p.will) {
+                            put_string(p.will->topic, body);
+                            put_bytes(p.will->payload, body);
+                        }
+                        if (p.login) {
+                            put_string(p.login->username, body);
+                            put_string(p.login->password, body);
+                        }
+                    },
+                    out);
             } else if constexpr (std::is_same_v<P, ConnAck>) {
                 out.insert(out.end(), {first_byte(PacketType::ConnAck), 2,
                                        static_cast<std::uint8_t>(p.session_present ? 1 : 0), p.code});
@@ -361,23 +362,33 @@ void encode(const Packet& packet, Bytes& out) {
             } else if constexpr (std::is_same_v<P, UnsubAck>) {
                 encode_ack(PacketType::UnsubAck, p.pkid, out);
             } else if constexpr (std::is_same_v<P, Subscribe>) {
-                frame(first_byte(PacketType::Subscribe, 0x02), [&](Bytes& body) {
-                    put_u16(p.pkid, body);
-                    for (const auto& [filter, qos] : p.filters) {
-                        put_string(filter, body);
-                        body.push_back(static_cast<std::uint8_t>(qos));
-                    }
-                }, out);
+                frame(
+                    first_byte(PacketType::Subscribe, 0x02),
+                    [&](Bytes& body) {
+                        put_u16(p.pkid, body);
+                        for (const auto& [filter, qos] : p.filters) {
+                            put_string(filter, body);
+                            body.push_back(static_cast<std::uint8_t>(qos));
+                        }
+                    },
+                    out);
             } else if constexpr (std::is_same_v<P, SubAck>) {
-                frame(first_byte(PacketType::SubAck), [&](Bytes& body) {
-                    put_u16(p.pkid, body);
-                    body.insert(body.end(), p.return_codes.begin(), p.return_codes.end());
-                }, out);
+                frame(
+                    first_byte(PacketType::SubAck),
+                    [&](Bytes& body) {
+                        put_u16(p.pkid, body);
+                        body.insert(body.end(), p.return_codes.begin(), p.return_codes.end());
+                    },
+                    out);
             } else if constexpr (std::is_same_v<P, Unsubscribe>) {
-                frame(first_byte(PacketType::Unsubscribe, 0x02), [&](Bytes& body) {
-                    put_u16(p.pkid, body);
-                    for (const auto& filter : p.filters) put_string(filter, body);
-                }, out);
+                frame(
+                    first_byte(PacketType::Unsubscribe, 0x02),
+                    [&](Bytes& body) {
+                        put_u16(p.pkid, body);
+                        for (const auto& filter : p.filters)
+                            put_string(filter, body);
+                    },
+                    out);
             } else if constexpr (std::is_same_v<P, PingReq>) {
                 out.insert(out.end(), {first_byte(PacketType::PingReq), 0});
             } else if constexpr (std::is_same_v<P, PingResp>) {
@@ -461,9 +472,8 @@ std::string describe(const Packet& packet) {
             using P = std::decay_t<decltype(p)>;
             if constexpr (std::is_same_v<P, Connect>) {
                 return "Connect(client_id=" + core::text::debug_quoted(p.client_id) +
-                       ", keep_alive=" + std::to_string(p.keep_alive) +
-                       ", clean_session=" + boolean(p.clean_session) + ", will=" + boolean(p.will.has_value()) +
-                       ", login=" + boolean(p.login.has_value()) + ")";
+                       ", keep_alive=" + std::to_string(p.keep_alive) + ", clean_session=" + boolean(p.clean_session) +
+                       ", will=" + boolean(p.will.has_value()) + ", login=" + boolean(p.login.has_value()) + ")";
             } else if constexpr (std::is_same_v<P, ConnAck>) {
                 return std::string("ConnAck(session_present=") + boolean(p.session_present) +
                        ", code=" + std::to_string(p.code) + ")";

@@ -62,8 +62,7 @@ void InFlight::acknowledged(std::uint16_t pkid) {
 void InFlight::fail(Requested& requested, std::string_view reason) {
     auto queued = requested.drain();
     auto in_flight = std::exchange(waiting_, {});
-    const std::string text =
-        "the connection ended before the broker acknowledged the message: " + std::string(reason);
+    const std::string text = "the connection ended before the broker acknowledged the message: " + std::string(reason);
     for (auto& [pkid, completion] : in_flight)
         std::move(completion).send(std::unexpected(core::Error::transport_fault(text)));
     for (auto& waiting : queued)

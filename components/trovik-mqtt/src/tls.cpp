@@ -7,11 +7,11 @@
 #include <string>
 #include <system_error>
 
-#include <asio/ssl/context.hpp>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
+#include <asio/ssl/context.hpp>
 
 namespace trovik::mqtt::tls {
 
@@ -20,9 +20,15 @@ using core::Error;
 
 namespace {
 
-struct BioFree { void operator()(BIO* bio) const { BIO_free(bio); } };
-struct X509Free { void operator()(X509* cert) const { X509_free(cert); } };
-struct KeyFree { void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); } };
+struct BioFree {
+    void operator()(BIO* bio) const { BIO_free(bio); }
+};
+struct X509Free {
+    void operator()(X509* cert) const { X509_free(cert); }
+};
+struct KeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
 using X509Ptr = std::unique_ptr<X509, X509Free>;
 
 // The reason of the newest OpenSSL error, and a clean error queue after it.
@@ -207,7 +213,9 @@ Result<std::shared_ptr<asio::ssl::context>> Tls::client_config() const {
                 "the client key is not a PEM private key: no PRIVATE KEY, RSA PRIVATE KEY or EC PRIVATE KEY block"));
         }
 
-        auto refused = [] { return std::unexpected(fault("the client certificate cannot be used: " + openssl_reason())); };
+        auto refused = [] {
+            return std::unexpected(fault("the client certificate cannot be used: " + openssl_reason()));
+        };
         ERR_clear_error();
         auto leaf = parse_certificate(chain->front());
         if (!leaf || !SSL_CTX_use_certificate(ctx, leaf.get())) return refused();

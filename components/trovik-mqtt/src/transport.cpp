@@ -4,10 +4,10 @@
 #include <chrono>
 #include <string>
 
-#include <asio/experimental/as_tuple.hpp>
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/cancellation_signal.hpp>
 #include <asio/co_spawn.hpp>
+#include <asio/experimental/as_tuple.hpp>
 #include <asio/post.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/strand.hpp>
@@ -25,7 +25,6 @@ using core::Error;
 using namespace std::chrono_literals;
 
 namespace {
-
 
 // MQTT carries the keep-alive in 16 bits; a longer one is sent as the
 // longest it can hold rather than wrapped into a short (or zero) one.
@@ -201,8 +200,8 @@ asio::awaitable<Result<void>> MqttTransport::connect() {
     auto [connected_sender, connected_receiver] = core::async::make_oneshot<Result<void>>();
     auto closed = std::make_shared<std::atomic<bool>>(false);
     auto requested = std::make_shared<delivery::Requested>();
-    auto task = Task::spawn(executor_, serve(std::move(loop), std::move(inbox_sender), requested, closed,
-                                             std::move(connected_sender)));
+    auto task = Task::spawn(
+        executor_, serve(std::move(loop), std::move(inbox_sender), requested, closed, std::move(connected_sender)));
 
     // Until the connection is stored, leaving (a failure, or this call being
     // cancelled) must not leave its task running unowned.
@@ -264,9 +263,7 @@ asio::awaitable<void> MqttTransport::disconnect() {
     requested_ = std::make_shared<delivery::Requested>();
 }
 
-bool MqttTransport::is_connected() const {
-    return client_ && task_ && !task_->is_finished() && !closed_->load();
-}
+bool MqttTransport::is_connected() const { return client_ && task_ && !task_->is_finished() && !closed_->load(); }
 
 Result<client::Handle> MqttTransport::live() const {
     if (!is_connected()) return std::unexpected(Error::closed());
@@ -279,8 +276,8 @@ Result<client::Handle> MqttTransport::ready_to_publish(std::string_view topic, s
     if (!client) return client;
     if (auto checked = check_topic(topic); !checked) return std::unexpected(checked.error());
     // MQTT cannot express a longer packet, whatever limit the config sets.
-    const std::size_t limit =
-        std::min(config_.max_packet_size(), codec::max_remaining_length + codec::header_size(codec::max_remaining_length));
+    const std::size_t limit = std::min(config_.max_packet_size(),
+                                       codec::max_remaining_length + codec::header_size(codec::max_remaining_length));
     const std::size_t size = codec::publish_packet_size(topic.size(), payload_size, level);
     if (size > limit) {
         return std::unexpected(Error::transport_fault("the message makes a " + std::to_string(size) +
@@ -291,7 +288,7 @@ Result<client::Handle> MqttTransport::ready_to_publish(std::string_view topic, s
 }
 
 asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string topic, core::Bytes payload,
-                                                                    std::optional<QoS> qos, bool retain) {
+                                                                   std::optional<QoS> qos, bool retain) {
     const QoS level = qos.value_or(config_.qos());
     auto client = ready_to_publish(topic, payload.size(), level);
     if (!client) co_return std::unexpected(client.error());
@@ -333,8 +330,8 @@ std::optional<Result<delivery::Delivery>> MqttTransport::try_publish(std::string
 }
 
 asio::awaitable<Result<delivery::Delivery>> MqttTransport::publish(std::string_view topic,
-                                                                    std::span<const std::uint8_t> payload,
-                                                                    std::optional<QoS> qos, bool retain) {
+                                                                   std::span<const std::uint8_t> payload,
+                                                                   std::optional<QoS> qos, bool retain) {
     std::string owned_topic(topic);
     core::Bytes owned_payload(payload.begin(), payload.end());
     co_return co_await publish(std::move(owned_topic), std::move(owned_payload), qos, retain);

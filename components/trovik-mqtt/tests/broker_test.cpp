@@ -219,8 +219,10 @@ public:
 
 private:
     void set(const std::optional<std::string>& value) {
-        if (value) setenv(name_, value->c_str(), 1);
-        else unsetenv(name_);
+        if (value)
+            setenv(name_, value->c_str(), 1);
+        else
+            unsetenv(name_);
     }
     const char* name_;
     std::optional<std::string> old_;
@@ -288,8 +290,8 @@ TEST_CASE("TLS presents a client certificate to a broker that requires one") {
             // connection, and the reset discards the alert: then it is an I/O failure.
             if (!result) {
                 const auto text = result.error().display();
-                CHECK_MESSAGE((text.starts_with("transport error: TLS: ") || text.starts_with("transport error: I/O: ")),
-                              text);
+                CHECK_MESSAGE(
+                    (text.starts_with("transport error: TLS: ") || text.starts_with("transport error: I/O: ")), text);
             }
         });
     }

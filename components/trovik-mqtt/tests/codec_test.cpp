@@ -25,7 +25,8 @@ std::string hex(const Bytes& bytes) {
 
 Bytes from_hex(std::string_view text) {
     Bytes out;
-    for (std::size_t i = 0; i + 1 < text.size() + 1; i += 3) out.push_back(std::stoi(std::string(text.substr(i, 2)), nullptr, 16));
+    for (std::size_t i = 0; i + 1 < text.size() + 1; i += 3)
+        out.push_back(std::stoi(std::string(text.substr(i, 2)), nullptr, 16));
     return out;
 }
 
@@ -52,8 +53,7 @@ TEST_CASE("packets encode to the bytes MQTT 3.1.1 gives them and decode back") {
         {"CONNECT with will and login",
          Connect{"id", 60, true, LastWill{"w", text_bytes("bye"), QoS::AtLeastOnce, true}, Login{"u", "p"}},
          "10 1c 00 04 4d 51 54 54 04 ee 00 3c 00 02 69 64 00 01 77 00 03 62 79 65 00 01 75 00 01 70"},
-        {"CONNECT with an empty client id and an empty password",
-         Connect{"", 0, true, std::nullopt, Login{"user", ""}},
+        {"CONNECT with an empty client id and an empty password", Connect{"", 0, true, std::nullopt, Login{"user", ""}},
          "10 14 00 04 4d 51 54 54 04 c2 00 00 00 00 00 04 75 73 65 72 00 00"},
         {"CONNECT with a QoS 2 will, not retained, no clean session",
          Connect{"x", 65535, false, LastWill{"a/b", {}, QoS::ExactlyOnce, false}, std::nullopt},
@@ -136,17 +136,21 @@ TEST_CASE("the size of a PUBLISH is known before it is built") {
         std::size_t size;
     };
     const Case cases[] = {
-        {3, 10, QoS::AtLeastOnce, 19},          {3, 10, QoS::AtMostOnce, 17},
-        {4, 10'231, QoS::AtMostOnce, 10'240},   {4, 10'232, QoS::AtMostOnce, 10'241},
-        {1, 124, QoS::AtMostOnce, 129},         {1, 125, QoS::AtMostOnce, 131},
-        {1, 16'380, QoS::AtMostOnce, 16'386},   {1, 16'381, QoS::AtMostOnce, 16'388},
-        {1, 16'378, QoS::ExactlyOnce, 16'386},  {1, 16'379, QoS::ExactlyOnce, 16'388},
+        {3, 10, QoS::AtLeastOnce, 19},         {3, 10, QoS::AtMostOnce, 17},
+        {4, 10'231, QoS::AtMostOnce, 10'240},  {4, 10'232, QoS::AtMostOnce, 10'241},
+        {1, 124, QoS::AtMostOnce, 129},        {1, 125, QoS::AtMostOnce, 131},
+        {1, 16'380, QoS::AtMostOnce, 16'386},  {1, 16'381, QoS::AtMostOnce, 16'388},
+        {1, 16'378, QoS::ExactlyOnce, 16'386}, {1, 16'379, QoS::ExactlyOnce, 16'388},
     };
     for (const auto& c : cases) {
         CAPTURE(c.topic);
         CAPTURE(c.payload);
         CHECK(publish_packet_size(c.topic, c.payload, c.qos) == c.size);
-        const Publish publish{std::string(c.topic, 't'), Bytes(c.payload, 0x55), c.qos, false, false,
+        const Publish publish{std::string(c.topic, 't'),
+                              Bytes(c.payload, 0x55),
+                              c.qos,
+                              false,
+                              false,
                               static_cast<std::uint16_t>(c.qos == QoS::AtMostOnce ? 0 : 1)};
         CHECK(encode(publish).size() == c.size);
     }
@@ -236,5 +240,6 @@ TEST_CASE("packets have a readable form") {
         {Publish{"a\"b", text_bytes("xyz"), QoS::AtLeastOnce, true, false, 3},
          "Publish(topic=\"a\\\"b\", qos=1, pkid=3, retain=true, dup=false, payload=<3 bytes>)"},
     };
-    for (const auto& c : cases) CHECK(describe(c.packet) == c.text);
+    for (const auto& c : cases)
+        CHECK(describe(c.packet) == c.text);
 }

@@ -116,7 +116,8 @@ TEST_CASE("CONNECT carries the client id, the credentials and the keep-alive as 
         std::int64_t seconds;
         std::uint16_t sent;
     };
-    const Case cases[] = {{0, 0}, {1, 1}, {65'535, 65'535}, {65'536, 65'535}, {70'000, 65'535}, {4'294'967'295, 65'535}};
+    const Case cases[] = {{0, 0},           {1, 1},           {65'535, 65'535},
+                          {65'536, 65'535}, {70'000, 65'535}, {4'294'967'295, 65'535}};
     for (const auto& c : cases) {
         CAPTURE(c.seconds);
         run_async([&](asio::any_io_executor ex) -> asio::awaitable<void> {
@@ -339,7 +340,8 @@ TEST_CASE("at most 100 publishes are in flight, each under its own packet id") {
             deliveries.push_back(std::move(*d));
         }
         std::vector<std::uint16_t> ids;
-        for (int i = 0; i < 100; ++i) ids.push_back((co_await read_publish(peer)).pkid);
+        for (int i = 0; i < 100; ++i)
+            ids.push_back((co_await read_publish(peer)).pkid);
         std::set<std::uint16_t> in_flight(ids.begin(), ids.end());
         CHECK(in_flight.size() == 100);
         CHECK_FALSE(in_flight.contains(0));
@@ -351,8 +353,10 @@ TEST_CASE("at most 100 publishes are in flight, each under its own packet id") {
         CHECK(last.payload == bytes("100"));
         CHECK_FALSE(in_flight.contains(last.pkid));
         ids.push_back(last.pkid);
-        for (std::size_t i = 1; i < ids.size(); ++i) co_await peer.write(codec::PubAck{ids[i]});
-        for (auto& d : deliveries) CHECK(display(co_await d.confirmed()) == "ok");
+        for (std::size_t i = 1; i < ids.size(); ++i)
+            co_await peer.write(codec::PubAck{ids[i]});
+        for (auto& d : deliveries)
+            CHECK(display(co_await d.confirmed()) == "ok");
     });
 }
 
@@ -373,7 +377,8 @@ TEST_CASE("a publish cancelled while the request queue is full queues nothing") 
         REQUIRE(queued.has_value());
         CHECK_FALSE((co_await within(200ms, publish(transport, "t", "cancelled", QoS::AtLeastOnce))).has_value());
 
-        for (auto id : ids) co_await peer.write(codec::PubAck{id});
+        for (auto id : ids)
+            co_await peer.write(codec::PubAck{id});
         const auto written = co_await read_publish(peer);
         CHECK(written.payload == bytes("queued"));
         CHECK_FALSE((co_await within(300ms, peer.read())).has_value());
@@ -410,7 +415,8 @@ TEST_CASE("a burst of publishes reaches the broker whole and in the order it was
             const auto written = co_await read_publish(peer);
             REQUIRE(text(written.payload) == std::to_string(i));
         }
-        for (auto& d : deliveries) CHECK(display(co_await d.confirmed()) == "ok");
+        for (auto& d : deliveries)
+            CHECK(display(co_await d.confirmed()) == "ok");
     });
 }
 
@@ -428,11 +434,13 @@ TEST_CASE("requests queued behind the in-flight cap go out together, in order, a
             ids.push_back((co_await read_publish(peer)).pkid);
         }
         // The cap is reached: all of these wait in the request queue.
-        for (int i = 0; i < 20; ++i) REQUIRE(co_await publish(transport, "a", std::to_string(i), QoS::AtMostOnce));
+        for (int i = 0; i < 20; ++i)
+            REQUIRE(co_await publish(transport, "a", std::to_string(i), QoS::AtMostOnce));
         REQUIRE(co_await transport.subscribe("s/#"));
         auto capped = co_await publish(transport, "b", "takes the freed slot", QoS::AtLeastOnce);
         REQUIRE(capped.has_value());
-        for (int i = 0; i < 5; ++i) REQUIRE(co_await publish(transport, "c", std::to_string(i), QoS::AtMostOnce));
+        for (int i = 0; i < 5; ++i)
+            REQUIRE(co_await publish(transport, "c", std::to_string(i), QoS::AtMostOnce));
 
         // One slot frees: everything up to the publish that fills it again goes out.
         co_await peer.write(codec::PubAck{ids[0]});
@@ -517,7 +525,9 @@ TEST_CASE("disconnect releases a waiting recv with nothing") {
         MqttTransport transport(config(broker.port()), ex);
         Session session;
         REQUIRE(display(co_await connect_to(broker, transport, session)) == "ok");
-        auto receiving = [&]() -> asio::awaitable<Result<std::optional<Message>>> { co_return co_await transport.recv(); };
+        auto receiving = [&]() -> asio::awaitable<Result<std::optional<Message>>> {
+            co_return co_await transport.recv();
+        };
         auto disconnecting = [&]() -> asio::awaitable<void> {
             co_await sleep(100ms);
             co_await transport.disconnect();

@@ -2,19 +2,19 @@
 
 #include <doctest/doctest.h>
 
-#include <atomic>
-#include <array>
-#include <csignal>
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <array>
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include <asio/co_spawn.hpp>
 #include <asio/connect.hpp>
@@ -45,17 +45,21 @@ void run_async(const Body& body, std::chrono::seconds limit) {
         done = true;
     });
     std::vector<std::thread> threads;
-    for (int i = 0; i < 3; ++i) threads.emplace_back([&] { io.run(); });
+    for (int i = 0; i < 3; ++i)
+        threads.emplace_back([&] { io.run(); });
 
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(5ms);
+    while (!done && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
     const bool timed_out = !done;
     // What the body started (aborted event loops, say) winds down on its own.
     const auto drain = std::chrono::steady_clock::now() + 5s;
-    while (!io.stopped() && std::chrono::steady_clock::now() < drain) std::this_thread::sleep_for(5ms);
+    while (!io.stopped() && std::chrono::steady_clock::now() < drain)
+        std::this_thread::sleep_for(5ms);
     const bool drained = io.stopped();
     io.stop();
-    for (auto& thread : threads) thread.join();
+    for (auto& thread : threads)
+        thread.join();
     if (timed_out) FAIL("the test did not finish in time");
     CHECK_MESSAGE(drained, "work was left running after the test body finished");
     if (failure) std::rethrow_exception(failure);

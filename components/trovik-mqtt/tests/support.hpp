@@ -1,13 +1,13 @@
 #pragma once
 // What the MQTT tests share: running coroutines on a multi-threaded runtime,
 // a scripted broker, a real mosquitto broker and test certificates.
+#include <sys/types.h>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -65,13 +65,13 @@ std::string read_file(const std::filesystem::path& path);
 // Certificates made with the openssl command once per test run.
 struct Certificates {
     std::filesystem::path dir;
-    std::string ca;             // the CA that signs everything below
-    std::string other_ca;       // a CA nobody uses
-    std::string server_ip;      // for 127.0.0.1 only
+    std::string ca;         // the CA that signs everything below
+    std::string other_ca;   // a CA nobody uses
+    std::string server_ip;  // for 127.0.0.1 only
     std::string server_ip_key;
-    std::string server_dns;     // for localhost only
+    std::string server_dns;  // for localhost only
     std::string server_dns_key;
-    std::string client;         // a client certificate (EC key)
+    std::string client;           // a client certificate (EC key)
     std::string client_key;       // PKCS #8
     std::string client_key_sec1;  // "EC PRIVATE KEY"
     std::string rsa_client;       // a client certificate with an RSA key
@@ -96,9 +96,9 @@ public:
     Mosquitto& operator=(const Mosquitto&) = delete;
 
     std::uint16_t port() const { return port_; }
-    std::uint16_t tls_ip_port() const { return tls_ip_port_; }         // 127.0.0.1 certificate
-    std::uint16_t tls_dns_port() const { return tls_dns_port_; }       // localhost certificate
-    std::uint16_t tls_client_port() const { return tls_client_port_; } // requires a client certificate
+    std::uint16_t tls_ip_port() const { return tls_ip_port_; }          // 127.0.0.1 certificate
+    std::uint16_t tls_dns_port() const { return tls_dns_port_; }        // localhost certificate
+    std::uint16_t tls_client_port() const { return tls_client_port_; }  // requires a client certificate
     void stop();
 
 private:

@@ -12,12 +12,14 @@ constexpr std::size_t kHeaderSize = 4;
 CdrWriter::CdrWriter() : bytes_{0x00, 0x01, 0x00, 0x00} {}
 
 void CdrWriter::pad_to(std::size_t width) {
-    while ((bytes_.size() - kHeaderSize) % width != 0) bytes_.push_back(0);
+    while ((bytes_.size() - kHeaderSize) % width != 0)
+        bytes_.push_back(0);
 }
 
 void CdrWriter::append_le(std::uint64_t bits, std::size_t width) {
     pad_to(width);
-    for (std::size_t i = 0; i < width; ++i) bytes_.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
+    for (std::size_t i = 0; i < width; ++i)
+        bytes_.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
 }
 
 void CdrWriter::write_i32(std::int32_t value) { append_le(static_cast<std::uint32_t>(value), 4); }
@@ -38,7 +40,8 @@ std::optional<std::uint64_t> CdrReader::read_le(std::size_t width) noexcept {
     position_ = (position_ + width - 1) / width * width;
     if (position_ > body_.size() || body_.size() - position_ < width) return std::nullopt;
     std::uint64_t bits = 0;
-    for (std::size_t i = 0; i < width; ++i) bits |= std::uint64_t{body_[position_ + i]} << (8 * i);
+    for (std::size_t i = 0; i < width; ++i)
+        bits |= std::uint64_t{body_[position_ + i]} << (8 * i);
     position_ += width;
     return bits;
 }

@@ -40,7 +40,8 @@ std::optional<std::string> dds_type_name(std::string_view ros_type) {
     const auto first = ros_type.find('/');
     if (first == std::string_view::npos) return std::nullopt;
     const auto second = ros_type.find('/', first + 1);
-    if (second == std::string_view::npos || ros_type.find('/', second + 1) != std::string_view::npos) return std::nullopt;
+    if (second == std::string_view::npos || ros_type.find('/', second + 1) != std::string_view::npos)
+        return std::nullopt;
     const auto package = ros_type.substr(0, first);
     const auto space = ros_type.substr(first + 1, second - first - 1);
     const auto type = ros_type.substr(second + 1);

@@ -25,13 +25,13 @@ TEST_CASE("the writer starts with the header and aligns each value from its end"
     mixed.write_u32(0xdeadbeef);
     mixed.write_f32(1.5f);
     mixed.write_f64(1.0);
-    CHECK(mixed.bytes() == Bytes{0, 1, 0, 0,                                // header
-                                 0, 0, 0, 0, 0, 0, 0, 0x80,                  // -0.0
-                                 0xfe, 0xff, 0xff, 0xff,                     // -2
-                                 0xef, 0xbe, 0xad, 0xde,                     // 0xdeadbeef
-                                 0, 0, 0xc0, 0x3f,                           // 1.5f
-                                 0, 0, 0, 0,                                 // padding
-                                 0, 0, 0, 0, 0, 0, 0xf0, 0x3f});             // 1.0
+    CHECK(mixed.bytes() == Bytes{0,    1,    0,    0,                         // header
+                                 0,    0,    0,    0,    0, 0, 0,    0x80,    // -0.0
+                                 0xfe, 0xff, 0xff, 0xff,                      // -2
+                                 0xef, 0xbe, 0xad, 0xde,                      // 0xdeadbeef
+                                 0,    0,    0xc0, 0x3f,                      // 1.5f
+                                 0,    0,    0,    0,                         // padding
+                                 0,    0,    0,    0,    0, 0, 0xf0, 0x3f});  // 1.0
 }
 
 TEST_CASE("the reader checks the header and reads values back") {
@@ -67,7 +67,8 @@ TEST_CASE("the reader checks the header and reads values back") {
 
 TEST_CASE("a failed read keeps its alignment") {
     Bytes data{0, 1, 0, 0};
-    for (std::uint8_t i = 0; i < 12; ++i) data.push_back(i);
+    for (std::uint8_t i = 0; i < 12; ++i)
+        data.push_back(i);
     auto reader = *CdrReader::open(data);
     CHECK(reader.read_u32() == 0x03020100u);
     CHECK(reader.position() == 4);

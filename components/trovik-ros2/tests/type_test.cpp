@@ -45,7 +45,8 @@ TEST_CASE("type hashes parse from and print as their RIHS01 text") {
     CHECK(hash->to_string() == kStringHash);
 
     TypeHash counting;
-    for (std::size_t i = 0; i < counting.digest.size(); ++i) counting.digest[i] = static_cast<std::uint8_t>(i * 9);
+    for (std::size_t i = 0; i < counting.digest.size(); ++i)
+        counting.digest[i] = static_cast<std::uint8_t>(i * 9);
     CHECK(TypeHash::parse(counting.to_string()) == counting);
     CHECK(counting.to_string().size() == 71);
 
@@ -76,9 +77,12 @@ TEST_CASE("entity keys join domain, name, DDS type and hash") {
         const char* type;
     };
     const Refused refused[] = {
-        {"chatter", "std_msgs/msg/String"},  {"~/chatter", "std_msgs/msg/String"},
-        {"/chatter", "std_msgs/String"},     {"/chatter", "std_msgs/msg/Str*ng"},
-        {"/chatter", "std_msgs/msg/Str#ng"}, {"/chatter", "std_msgs/msg/Str?ng"},
+        {"chatter", "std_msgs/msg/String"},
+        {"~/chatter", "std_msgs/msg/String"},
+        {"/chatter", "std_msgs/String"},
+        {"/chatter", "std_msgs/msg/Str*ng"},
+        {"/chatter", "std_msgs/msg/Str#ng"},
+        {"/chatter", "std_msgs/msg/Str?ng"},
         {"/chatter", "std_msgs/msg/Str$ng"},
         // `$*` is well formed but a wildcard: no peer publishes on a pattern.
         {"/chatter", "std_msgs/msg/Str$*ng"},

@@ -52,8 +52,8 @@ std::vector<Slot> table(std::span<const Slot> slots, std::size_t length) {
 void same_table(const DynamicRouter& router, const ScanningRouter& reference) {
     REQUIRE(router.slots().size() <= reference.slots.size());
     REQUIRE(table(router.slots(), reference.slots.size()) == reference.slots);
-    REQUIRE(router.len() == static_cast<std::size_t>(std::ranges::count_if(
-                                reference.slots, [](const Slot& s) { return s.has_value(); })));
+    REQUIRE(router.len() == static_cast<std::size_t>(
+                                std::ranges::count_if(reference.slots, [](const Slot& s) { return s.has_value(); })));
 }
 
 TEST_CASE("the indexed router answers as the scanning one on random sequences of traffic") {
@@ -93,8 +93,7 @@ TEST_CASE("the indexed router answers as the scanning one on random sequences of
                     } else {
                         const auto expected = reference.route(dst);
                         REQUIRE(router.route(dst) == expected);
-                        REQUIRE(router.next_hop(dst) ==
-                                (expected ? std::optional(expected->next_hop) : std::nullopt));
+                        REQUIRE(router.next_hop(dst) == (expected ? std::optional(expected->next_hop) : std::nullopt));
                         REQUIRE(router.cost(dst) == (expected ? std::optional(expected->cost) : std::nullopt));
                         const Decision got = router.forward(dst), want = reference.forward(dst);
                         REQUIRE(got.action == want.action);
@@ -143,7 +142,8 @@ TEST_CASE("a full table evicts the last of its most expensive routes, for a stri
 
 TEST_CASE("a forgotten route leaves a gap that the next new destination fills first") {
     DynamicRouter router(0, 8);
-    for (std::uint32_t dst : {1, 2, 3}) REQUIRE(router.observe(dst, dst, 1));
+    for (std::uint32_t dst : {1, 2, 3})
+        REQUIRE(router.observe(dst, dst, 1));
     router.forget(1);
     router.forget(42);  // no route: nothing changes
     CHECK(router.len() == 2);
@@ -179,7 +179,8 @@ TEST_CASE("a table of capacity zero learns nothing and floods all but its own ad
 
 TEST_CASE("a huge capacity costs nothing until routes arrive; one no memory could reach is refused") {
     DynamicRouter router(0, std::size_t{1} << 40);
-    for (std::uint32_t dst = 1; dst <= 1000; ++dst) REQUIRE(router.observe(dst, dst % 7, 1));
+    for (std::uint32_t dst = 1; dst <= 1000; ++dst)
+        REQUIRE(router.observe(dst, dst % 7, 1));
     CHECK(router.len() == 1000);
     CHECK(router.slots().size() == 1000);
     CHECK(router.next_hop(700) == 0u);

@@ -35,7 +35,8 @@ char verdict(std::uint32_t n, std::uint32_t drop_every, std::optional<sim::Cycle
 
 std::string pattern(std::uint32_t sends, std::uint32_t drop_every, std::uint32_t up, std::uint32_t down) {
     std::string out;
-    for (std::uint32_t n = 0; n < sends; ++n) out += verdict(n, drop_every, cycle_of(up, down));
+    for (std::uint32_t n = 0; n < sends; ++n)
+        out += verdict(n, drop_every, cycle_of(up, down));
     return out;
 }
 
@@ -47,15 +48,11 @@ TEST_CASE("loss and cycle patterns, sends counted from 1 left to right") {
         const char* expected;
     };
     const Case cases[] = {
-        {0, 0, 0, "pppppppppp"},
-        {3, 0, 0, "pplpplpplp"},
-        {1, 0, 0, "llllllllll"},
-        {0, 2, 1, "ppuppuppup"},
-        {2, 3, 1, "plpuplpupl"},  // 4 and 8 are unreachable, not lost
-        {1, 2, 2, "lluulluull"},
-        {0, 0, 5, "pppppppppp"},  // no up part: no cycle
-        {0, 5, 0, "pppppppppp"},  // no down part: never down
-        {0, 4294967295u, 1, "pppppppppp"},  // the 32-bit sum is 0: no cycle
+        {0, 0, 0, "pppppppppp"},           {3, 0, 0, "pplpplpplp"}, {1, 0, 0, "llllllllll"},
+        {0, 2, 1, "ppuppuppup"},           {2, 3, 1, "plpuplpupl"},  // 4 and 8 are unreachable, not lost
+        {1, 2, 2, "lluulluull"},           {0, 0, 5, "pppppppppp"},  // no up part: no cycle
+        {0, 5, 0, "pppppppppp"},                                     // no down part: never down
+        {0, 4294967295u, 1, "pppppppppp"},                           // the 32-bit sum is 0: no cycle
         {0, 1, 4294967294u, "puuuuuuuuu"},
     };
     for (const Case& c : cases) {

@@ -33,21 +33,20 @@ template <class R>
 asio::awaitable<R> on_blocking_pool(std::move_only_function<R()>& work) {
     return asio::async_initiate<const asio::use_awaitable_t<>&, void(std::exception_ptr, R)>(
         [](auto handler, std::move_only_function<R()> work) {
-            auto executor = asio::prefer(asio::get_associated_executor(handler),
-                                         asio::execution::outstanding_work.tracked);
-            core::async::post_blocking(
-                [work = std::move(work), handler = std::move(handler), executor]() mutable {
-                    std::exception_ptr fault;
-                    R result{};
-                    try {
-                        result = work();
-                    } catch (...) {
-                        fault = std::current_exception();
-                    }
-                    asio::post(executor, [handler = std::move(handler), fault, result = std::move(result)]() mutable {
-                        std::move(handler)(fault, std::move(result));
-                    });
+            auto executor =
+                asio::prefer(asio::get_associated_executor(handler), asio::execution::outstanding_work.tracked);
+            core::async::post_blocking([work = std::move(work), handler = std::move(handler), executor]() mutable {
+                std::exception_ptr fault;
+                R result{};
+                try {
+                    result = work();
+                } catch (...) {
+                    fault = std::current_exception();
+                }
+                asio::post(executor, [handler = std::move(handler), fault, result = std::move(result)]() mutable {
+                    std::move(handler)(fault, std::move(result));
                 });
+            });
         },
         asio::use_awaitable, std::move(work));
 }
@@ -58,7 +57,8 @@ asio::awaitable<R> on_blocking_pool(std::move_only_function<R()>& work) {
 // from plain functions, never inside a co_await expression (CONTRIBUTING.md,
 // "g++ 12 and coroutines").
 template <class Op>
-auto locked(std::shared_ptr<detail::SharedState> state, Op op) -> asio::awaitable<std::invoke_result_t<Op&, FileStore&>> {
+auto locked(std::shared_ptr<detail::SharedState> state, Op op)
+    -> asio::awaitable<std::invoke_result_t<Op&, FileStore&>> {
     using R = std::invoke_result_t<Op&, FileStore&>;
     std::optional<core::async::MutexGuard> guard = state->mutex.try_lock();
     if (!guard) guard.emplace(co_await state->mutex.async_lock(asio::use_awaitable));
@@ -139,9 +139,8 @@ asio::awaitable<FetchedEntry> SharedStore::peek_entry() const {
 }
 
 asio::awaitable<std::expected<bool, core::Error>> SharedStore::remove_entry(std::uint64_t position) const {
-    return locked(state_, [position](auto& store) -> std::expected<bool, core::Error> {
-        return store.remove_entry(position);
-    });
+    return locked(state_,
+                  [position](auto& store) -> std::expected<bool, core::Error> { return store.remove_entry(position); });
 }
 
 }  // namespace trovik::sync

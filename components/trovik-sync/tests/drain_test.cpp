@@ -56,7 +56,8 @@ asio::awaitable<void> fill(SharedStore store, std::vector<std::string> records) 
 
 asio::awaitable<std::vector<std::string>> contents(SharedStore store) {
     std::vector<std::string> out;
-    while (auto record = (co_await store.pop()).value()) out.emplace_back(record->begin(), record->end());
+    while (auto record = (co_await store.pop()).value())
+        out.emplace_back(record->begin(), record->end());
     co_return out;
 }
 

@@ -13,8 +13,8 @@ namespace {
 
 using testing::bytes;
 using testing::read_all;
-using testing::shown;
 using testing::ScratchDir;
+using testing::shown;
 
 using namespace std::string_view_literals;
 
@@ -36,8 +36,8 @@ TEST_CASE("a file store keeps its records across a reopen, in order, one file ea
         REQUIRE(store.append(bytes("th\0rd\xff"sv)));
         CHECK(store.len() == 3);
     }
-    CHECK(dir.names() == std::set<std::string>{"00000000000000000000.rec", "00000000000000000001.rec",
-                                               "00000000000000000002.rec"});
+    CHECK(dir.names() ==
+          std::set<std::string>{"00000000000000000000.rec", "00000000000000000001.rec", "00000000000000000002.rec"});
     CHECK(read_all(dir / "00000000000000000000.rec") == "first");
     CHECK(std::filesystem::file_size(dir / "00000000000000000001.rec") == 0);
 
@@ -83,14 +83,17 @@ TEST_CASE("opening deletes interrupted writes, indexes record names and leaves e
         {" 9.rec", Case::Ignored},
         {"0x9.rec", Case::Ignored},
         {"18446744073709551616.rec", Case::Ignored},
-        {"\xff" "1.rec", Case::Ignored},
+        {"\xff"
+         "1.rec",
+         Case::Ignored},
         {"\xff.rec.tmp", Case::Ignored},
         {"00000000000000000002.rec", Case::Indexed, 2},
         {"+7.rec", Case::Indexed, 7},
         {"0011.rec", Case::Indexed, 11},
         {"3.rec", Case::Indexed, 3},
     };
-    for (const auto& c : cases) dir.write(c.name, c.name);
+    for (const auto& c : cases)
+        dir.write(c.name, c.name);
     std::filesystem::create_directory(dir / "x");
 
     FileStore store = open(dir);
@@ -117,7 +120,8 @@ TEST_CASE("a record indexed from a short name is read under its canonical name")
     auto popped = store.pop();
     REQUIRE_FALSE(popped);
     CHECK(popped.error().display().starts_with("io error: "));
-    CHECK(popped.error().display() == "io error: " + std::make_error_code(std::errc::no_such_file_or_directory).message());
+    CHECK(popped.error().display() ==
+          "io error: " + std::make_error_code(std::errc::no_such_file_or_directory).message());
     // It left the index of this open store all the same.
     CHECK(store.len() == 0);
     CHECK(dir.names().contains("5.rec"));

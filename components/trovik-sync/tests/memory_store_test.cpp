@@ -25,10 +25,12 @@ TEST_CASE("a bounded memory store refuses an append when full and takes one agai
 
 TEST_CASE("an unbounded memory store keeps every record, empty ones included, in order") {
     MemoryStore store;
-    for (int i = 0; i < 100; ++i) REQUIRE(store.append(bytes(std::string(i % 3, 'x') + std::to_string(i))));
+    for (int i = 0; i < 100; ++i)
+        REQUIRE(store.append(bytes(std::string(i % 3, 'x') + std::to_string(i))));
     CHECK(store.append(trovik::core::Bytes{}));
     CHECK(store.len() == 101);
-    for (int i = 0; i < 100; ++i) REQUIRE(store.pop() == bytes(std::string(i % 3, 'x') + std::to_string(i)));
+    for (int i = 0; i < 100; ++i)
+        REQUIRE(store.pop() == bytes(std::string(i % 3, 'x') + std::to_string(i)));
     CHECK(store.peek() == core::Bytes{});
     CHECK(store.pop() == core::Bytes{});
     CHECK(store.peek() == std::nullopt);

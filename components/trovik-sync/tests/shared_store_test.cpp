@@ -33,8 +33,10 @@ std::string text_or_error(const Text& text) {
 asio::awaitable<std::vector<std::string>> walk_through(SharedStore store) {
     std::vector<std::string> seen;
     auto note = [&](const auto& result) {
-        if (!result) seen.push_back("error " + result.error().display());
-        else seen.push_back("ok");
+        if (!result)
+            seen.push_back("error " + result.error().display());
+        else
+            seen.push_back("ok");
     };
     seen.push_back("len " + std::to_string((co_await store.len()).value()));
     seen.push_back(text_or_error(co_await peek_text(store)));
@@ -59,9 +61,20 @@ asio::awaitable<std::vector<std::string>> walk_through(SharedStore store) {
 
 TEST_CASE("a shared store gives either store its asynchronous interface") {
     const std::vector<std::string> expected = {
-        "len 0", "none", "ok", "ok", "ok", "len 3", "h\xc3\xa9llo", "h\xc3\xa9llo",
-        "error codec error: the record is not UTF-8 text", "len 2",
-        "error codec error: the record is not UTF-8 text", "len 1", "empty record", "none",
+        "len 0",
+        "none",
+        "ok",
+        "ok",
+        "ok",
+        "len 3",
+        "h\xc3\xa9llo",
+        "h\xc3\xa9llo",
+        "error codec error: the record is not UTF-8 text",
+        "len 2",
+        "error codec error: the record is not UTF-8 text",
+        "len 1",
+        "empty record",
+        "none",
     };
     for (const auto& kind : kinds) {
         CAPTURE(kind.name);
@@ -95,8 +108,10 @@ TEST_CASE("appends from many tasks at once each land exactly once, in each task'
         ScratchDir dir;
         SharedStore store = kind.make(dir);
         std::vector<std::future<void>> done;
-        for (int w = 0; w < writers; ++w) done.push_back(core::async::testing::start(append_series(store, w, each)));
-        for (auto& f : done) core::async::testing::finish(f);
+        for (int w = 0; w < writers; ++w)
+            done.push_back(core::async::testing::start(append_series(store, w, each)));
+        for (auto& f : done)
+            core::async::testing::finish(f);
         CHECK(run(store.len()).value() == writers * each);
         if (std::string(kind.name) == "file") CHECK(dir.names().size() == writers * each);
 
@@ -106,7 +121,8 @@ TEST_CASE("appends from many tasks at once each land exactly once, in each task'
             int index = std::stoi(record.substr(record.find(':') + 1));
             CHECK(index == next_of_writer[writer]++);
         }
-        for (int w = 0; w < writers; ++w) CHECK(next_of_writer[w] == each);
+        for (int w = 0; w < writers; ++w)
+            CHECK(next_of_writer[w] == each);
     }
 }
 

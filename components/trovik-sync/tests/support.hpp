@@ -38,7 +38,8 @@ public:
     }
     std::set<std::string> names() const {
         std::set<std::string> out;
-        for (const auto& entry : std::filesystem::directory_iterator(path_)) out.insert(entry.path().filename());
+        for (const auto& entry : std::filesystem::directory_iterator(path_))
+            out.insert(entry.path().filename());
         return out;
     }
 

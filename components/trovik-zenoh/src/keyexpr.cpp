@@ -112,7 +112,8 @@ bool chunks_intersect(std::string_view x_chunk, std::string_view y_chunk) {
     const std::size_t ny = y.size();
     std::vector<std::uint8_t> next(ny + 1), cur(ny + 1);
     next[ny] = 1;
-    for (std::size_t t = ny; t-- > 0;) next[t] = y[t] == kWildToken && next[t + 1];
+    for (std::size_t t = ny; t-- > 0;)
+        next[t] = y[t] == kWildToken && next[t + 1];
     for (std::size_t s = nx; s-- > 0;) {
         const bool x_wild = x[s] == kWildToken;
         cur[ny] = x_wild && next[ny];
@@ -177,7 +178,8 @@ std::optional<std::string> canonize(std::string_view key) {
         out.append(chunk);
     };
     const auto flush_run = [&] {
-        for (; singles > 0; --singles) put(kAny);
+        for (; singles > 0; --singles)
+            put(kAny);
         if (any_depth) put(kAnyDepth);
         any_depth = false;
     };
@@ -255,7 +257,8 @@ bool intersects(std::string_view a, std::string_view b) {
     // Row i says, for each j, whether A[i..] and B[j..] share a key.
     std::vector<std::uint8_t> next(nB + 1), cur(nB + 1);
     next[nB] = 1;
-    for (std::size_t j = nB; j-- > 0;) next[j] = B[j] == kAnyDepth && next[j + 1];
+    for (std::size_t j = nB; j-- > 0;)
+        next[j] = B[j] == kAnyDepth && next[j + 1];
     for (std::size_t i = A.size(); i-- > 0;) {
         const auto x = A[i];
         if (x == kAnyDepth) {

@@ -11,12 +11,8 @@ using namespace trovik::py;
 namespace {
 
 constexpr OrderEntry kOrder[] = {
-    {"lib", "version"},
-    {"exception", "TrovikError"},
-    {"mqtt", "MqttClient"},
-    {"mqtt", "MqttMessage"},
-    {"coap", "CoapClient"},
-    {"constants", "PORT"},
+    {"lib", "version"},      {"exception", "TrovikError"}, {"mqtt", "MqttClient"},
+    {"mqtt", "MqttMessage"}, {"coap", "CoapClient"},       {"constants", "PORT"},
 };
 
 const std::vector<SourceFile> kFiles = {
@@ -28,7 +24,8 @@ const std::vector<SourceFile> kFiles = {
 // The contribution index filling each line of the order, or -1.
 std::vector<int> filled(const Placement& p) {
     std::vector<int> out;
-    for (const std::optional<std::size_t>& c : p.filled_by) out.push_back(c ? static_cast<int>(*c) : -1);
+    for (const std::optional<std::size_t>& c : p.filled_by)
+        out.push_back(c ? static_cast<int>(*c) : -1);
     return out;
 }
 
@@ -36,10 +33,8 @@ std::vector<int> filled(const Placement& p) {
 
 TEST_CASE("contributions fill their lines of the order, whatever order they come in") {
     const std::vector<Contribution> contributions = {
-        {"CoapClient", "", "src/coap/coap.cpp"},
-        {"MqttClient", "", "src/mqtt/mqtt.cpp"},
-        {"TrovikError", "exception", ""},
-        {"version", "", "src/lib.cpp"},
+        {"CoapClient", "", "src/coap/coap.cpp"}, {"MqttClient", "", "src/mqtt/mqtt.cpp"},
+        {"TrovikError", "exception", ""},        {"version", "", "src/lib.cpp"},
         {"PORT", "constants", "src/lib.cpp"},  // a named source wins over the file's
     };
     Placement p = place(kOrder, contributions, kFiles);

@@ -18,9 +18,7 @@ using namespace trovik::py;
 
 // The interpreter, and the types made once per process, keep what they
 // allocate until the process ends.
-extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() {
-    return "leak:libpython";
-}
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() { return "leak:libpython"; }
 
 int main(int argc, char** argv) {
     Py_InitializeEx(0);
@@ -133,14 +131,13 @@ TEST_CASE("a kind that is not snake_case, or an attribute the type does not decl
         CAPTURE(kind);
         CHECK_THROWS_AS(probe_error.instance(kind, "x"), std::logic_error);
     }
-    CHECK_THROWS_WITH_AS(probe_error.instance("stuck", "x", {{"unit", 1}}),
-                         "trovik.ProbeError has no attribute 'unit'", std::logic_error);
+    CHECK_THROWS_WITH_AS(probe_error.instance("stuck", "x", {{"unit", 1}}), "trovik.ProbeError has no attribute 'unit'",
+                         std::logic_error);
     CHECK_FALSE(PyErr_Occurred());
 }
 
 TEST_CASE("start-up adds each contribution at its place, under the source its file or declaration names") {
-    constexpr OrderEntry order[] = {
-        {"exception", "ProbeError"}, {"probe", "missing"}, {"probe", "answer"}};
+    constexpr OrderEntry order[] = {{"exception", "ProbeError"}, {"probe", "missing"}, {"probe", "answer"}};
     Ref module(PyModule_New("probe"));
     REQUIRE(populate(module.get(), order) == 0);
     CHECK(text(Ref(PyObject_GetAttrString(module.get(), "__all__")).get()) == "['ProbeError', 'answer']");

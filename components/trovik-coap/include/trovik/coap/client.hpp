@@ -25,10 +25,10 @@ template <typename T>
 using Result = std::expected<T, core::Error>;
 
 struct CoapConfig {
-    std::string host;                       // resolved at each connect
+    std::string host;  // resolved at each connect
     std::uint16_t port = 0;
-    std::string bind = "0.0.0.0:0";         // local socket address; port 0 lets the system choose
-    bool confirmable = true;                // confirmable PUTs with retransmission, else one NON per send
+    std::string bind = "0.0.0.0:0";  // local socket address; port 0 lets the system choose
+    bool confirmable = true;         // confirmable PUTs with retransmission, else one NON per send
     std::chrono::milliseconds ack_timeout{2000};
     std::uint32_t max_retransmits = 4;
 };

@@ -47,8 +47,8 @@ struct Datagram {
 struct State {
     explicit State(std::uint16_t first_mid) : mid(first_mid) {}
 
-    std::vector<std::string> filters;                          // trimmed of '/', in the order added
-    std::map<std::string, Bytes, std::less<>> resources;       // path -> last payload set
+    std::vector<std::string> filters;                     // trimmed of '/', in the order added
+    std::map<std::string, Bytes, std::less<>> resources;  // path -> last payload set
     std::map<std::string, std::vector<Observer>, std::less<>> observers;
     using CacheKey = std::pair<Endpoint, std::uint16_t>;
     // The encoded answer to each confirmable request, and when it was made.

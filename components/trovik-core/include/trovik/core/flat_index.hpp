@@ -51,7 +51,9 @@ public:
     FlatIndex& operator=(const FlatIndex&) = default;
     // A moved-from index is empty and can be used again.
     FlatIndex(FlatIndex&& other) noexcept
-        : cells_(std::move(other.cells_)), size_(std::exchange(other.size_, 0)), shift_(std::exchange(other.shift_, 0)) {
+        : cells_(std::move(other.cells_)),
+          size_(std::exchange(other.size_, 0)),
+          shift_(std::exchange(other.shift_, 0)) {
         other.cells_.clear();
     }
     FlatIndex& operator=(FlatIndex&& other) noexcept(
@@ -69,7 +71,9 @@ public:
     // The cells allocated: none, or a power of two of them, at least twice size().
     std::size_t cell_count() const noexcept { return cells_.size(); }
 
-    bool contains(Key key) const noexcept { return lookup(key, false, [](const Entry&) { return true; }); }
+    bool contains(Key key) const noexcept {
+        return lookup(key, false, [](const Entry&) { return true; });
+    }
 
     // The value stored with `key`, or `fallback` when it is not there. For a
     // map whose values never equal `kVacant`, that makes a good fallback.
@@ -106,8 +110,8 @@ private:
     static constexpr Entry kFree{std::numeric_limits<Key>::max(), kVacant};
 
     // An entry of a word's size is tested as one word: one compare per probe.
-    static constexpr bool kOneWord = std::has_unique_object_representations_v<Entry> &&
-                                     (sizeof(Entry) == 4 || sizeof(Entry) == 8);
+    static constexpr bool kOneWord =
+        std::has_unique_object_representations_v<Entry> && (sizeof(Entry) == 4 || sizeof(Entry) == 8);
     using Word = std::conditional_t<sizeof(Entry) == 4, std::uint32_t, std::uint64_t>;
 
     static bool vacant(const Entry& entry) noexcept {
@@ -148,14 +152,16 @@ private:
     std::size_t cell_of(Key key) const noexcept {
         const std::size_t mask = this->mask();
         std::size_t at = home(key);
-        while (cells_[at].key != key) at = (at + 1) & mask;
+        while (cells_[at].key != key)
+            at = (at + 1) & mask;
         return at;
     }
 
     void place(const Entry& entry) noexcept {
         const std::size_t mask = this->mask();
         std::size_t at = home(entry.key);
-        while (!vacant(cells_[at])) at = (at + 1) & mask;
+        while (!vacant(cells_[at]))
+            at = (at + 1) & mask;
         cells_[at] = entry;
     }
 

@@ -93,8 +93,8 @@ struct PlanError {
 // listen at a data rate the downlink table defines.
 struct PlanSettings {
     std::array<MaskControl, 8> mask_controls{
-        MaskControl::one_group(0), MaskControl::one_group(1), MaskControl::one_group(2),
-        MaskControl::one_group(3), MaskControl::one_group(4), MaskControl::banks(),
+        MaskControl::one_group(0),       MaskControl::one_group(1), MaskControl::one_group(2),
+        MaskControl::one_group(3),       MaskControl::one_group(4), MaskControl::banks(),
         MaskControl::all_channels(true), MaskControl::reserved(),
     };
     std::uint32_t rx2_frequency_hz = 0;
@@ -197,13 +197,13 @@ private:
 // A plan-builder argument refused; `message()` is the text users see.
 struct BuilderChoiceError {
     enum class Kind : std::uint8_t {
-        PlanKind,            // text: "{} is not a plan kind; ..."
-        ChannelList,         // text: "{} is not a channel list; ..."
-        JoinSequence,        // text: "{} is not a join sequence; ..."
-        PowerReference,      // text: "{} is not a power reference; ..."
-        MaskControl,         // text: "{} is not a mask control; ..."
-        MaskControlField,    // text (the kind) and field: "a {} mask control needs {}"
-        MaskControlCount,    // count: "a plan takes eight mask controls, not {}"
+        PlanKind,          // text: "{} is not a plan kind; ..."
+        ChannelList,       // text: "{} is not a channel list; ..."
+        JoinSequence,      // text: "{} is not a join sequence; ..."
+        PowerReference,    // text: "{} is not a power reference; ..."
+        MaskControl,       // text: "{} is not a mask control; ..."
+        MaskControlField,  // text (the kind) and field: "a {} mask control needs {}"
+        MaskControlCount,  // count: "a plan takes eight mask controls, not {}"
     };
 
     Kind kind;

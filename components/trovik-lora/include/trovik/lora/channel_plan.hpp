@@ -293,8 +293,7 @@ struct ChannelPlan {
     // frequency on a plan without numbered downlink channels, else downlink
     // channel uplink_channel mod the downlink channel count (a 16-bit total,
     // so counts adding up past 65535 fold channels into the wrapped total).
-    std::optional<std::uint32_t> rx1_frequency_hz(std::uint16_t uplink_channel,
-                                                  std::uint32_t uplink_hz) const noexcept;
+    std::optional<std::uint32_t> rx1_frequency_hz(std::uint16_t uplink_channel, std::uint32_t uplink_hz) const noexcept;
 
     // The number of default (downlink) channels, summed in wrapping 16-bit arithmetic.
     std::uint16_t default_channel_count() const noexcept;
@@ -346,7 +345,6 @@ struct ChannelPlan {
 // fall for it; nothing past the last run or for an empty list. Takes the list
 // rather than a plan because an owned plan's view has no join plans: its
 // holder keeps the published constant's list beside it.
-std::optional<JoinPlanPlace> join_plan_place(std::span<const JoinPlan> join_plans,
-                                             std::uint16_t join_channel) noexcept;
+std::optional<JoinPlanPlace> join_plan_place(std::span<const JoinPlan> join_plans, std::uint16_t join_channel) noexcept;
 
 }  // namespace trovik::lora

@@ -100,8 +100,7 @@ struct LinkBudget {
     Decibels max_path_loss_db(std::uint8_t spreading_factor, std::uint32_t bandwidth_hz) const noexcept;
     // Received power - sensitivity; negative when the path loses more than
     // the link survives.
-    Decibels margin_db(std::uint8_t spreading_factor, std::uint32_t bandwidth_hz,
-                       Decibels path_loss_db) const noexcept;
+    Decibels margin_db(std::uint8_t spreading_factor, std::uint32_t bandwidth_hz, Decibels path_loss_db) const noexcept;
     // EIRP ceiling - transmit antenna gain + transmit cable loss: a
     // higher-gain antenna leaves less power for the radio.
     Decibels max_transmit_power_dbm(Decibels eirp_ceiling_dbm) const noexcept;

@@ -42,9 +42,7 @@ public:
     // Overwrites the hop limit; the CRC stays valid.
     void set_hop_limit(std::uint8_t hops) noexcept { buf_[11] = hops; }
 
-    std::span<const std::uint8_t> payload() const noexcept {
-        return {buf_.data() + kHeaderLen, len_ - kHeaderLen - 2};
-    }
+    std::span<const std::uint8_t> payload() const noexcept { return {buf_.data() + kHeaderLen, len_ - kHeaderLen - 2}; }
     std::span<const std::uint8_t> bytes() const noexcept { return {buf_.data(), len_}; }
 
 private:

@@ -124,7 +124,9 @@ public:
     // Queues at once when that needs no waiting; `request` is left as it was
     // when it would (see BoundedSender::try_push).
     std::optional<bool> try_push(Request& request) { return sender_.try_push(request); }
-    asio::awaitable<bool> subscribe(SubscribeRequest request) { return sender_.async_push(Request(std::move(request))); }
+    asio::awaitable<bool> subscribe(SubscribeRequest request) {
+        return sender_.async_push(Request(std::move(request)));
+    }
     asio::awaitable<bool> disconnect() { return sender_.async_push(Request(DisconnectRequest{})); }
 
 private:

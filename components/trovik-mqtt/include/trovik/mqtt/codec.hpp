@@ -79,10 +79,22 @@ struct Publish {
     friend bool operator==(const Publish&, const Publish&) = default;
 };
 
-struct PubAck { std::uint16_t pkid = 0; friend bool operator==(const PubAck&, const PubAck&) = default; };
-struct PubRec { std::uint16_t pkid = 0; friend bool operator==(const PubRec&, const PubRec&) = default; };
-struct PubRel { std::uint16_t pkid = 0; friend bool operator==(const PubRel&, const PubRel&) = default; };
-struct PubComp { std::uint16_t pkid = 0; friend bool operator==(const PubComp&, const PubComp&) = default; };
+struct PubAck {
+    std::uint16_t pkid = 0;
+    friend bool operator==(const PubAck&, const PubAck&) = default;
+};
+struct PubRec {
+    std::uint16_t pkid = 0;
+    friend bool operator==(const PubRec&, const PubRec&) = default;
+};
+struct PubRel {
+    std::uint16_t pkid = 0;
+    friend bool operator==(const PubRel&, const PubRel&) = default;
+};
+struct PubComp {
+    std::uint16_t pkid = 0;
+    friend bool operator==(const PubComp&, const PubComp&) = default;
+};
 
 struct Subscribe {
     std::uint16_t pkid = 0;
@@ -102,13 +114,22 @@ struct Unsubscribe {
     friend bool operator==(const Unsubscribe&, const Unsubscribe&) = default;
 };
 
-struct UnsubAck { std::uint16_t pkid = 0; friend bool operator==(const UnsubAck&, const UnsubAck&) = default; };
-struct PingReq { friend bool operator==(const PingReq&, const PingReq&) = default; };
-struct PingResp { friend bool operator==(const PingResp&, const PingResp&) = default; };
-struct Disconnect { friend bool operator==(const Disconnect&, const Disconnect&) = default; };
+struct UnsubAck {
+    std::uint16_t pkid = 0;
+    friend bool operator==(const UnsubAck&, const UnsubAck&) = default;
+};
+struct PingReq {
+    friend bool operator==(const PingReq&, const PingReq&) = default;
+};
+struct PingResp {
+    friend bool operator==(const PingResp&, const PingResp&) = default;
+};
+struct Disconnect {
+    friend bool operator==(const Disconnect&, const Disconnect&) = default;
+};
 
-using Packet = std::variant<Connect, ConnAck, Publish, PubAck, PubRec, PubRel, PubComp, Subscribe, SubAck,
-                            Unsubscribe, UnsubAck, PingReq, PingResp, Disconnect>;
+using Packet = std::variant<Connect, ConnAck, Publish, PubAck, PubRec, PubRel, PubComp, Subscribe, SubAck, Unsubscribe,
+                            UnsubAck, PingReq, PingResp, Disconnect>;
 
 PacketType type_of(const Packet& packet) noexcept;
 
@@ -130,9 +151,9 @@ void encode(const Packet& packet, Bytes& out);
 Bytes encode(const Packet& packet);
 
 struct Header {
-    std::uint8_t first_byte = 0;        // packet type and flags
-    std::size_t header_length = 0;      // fixed header bytes
-    std::size_t remaining_length = 0;   // body bytes that follow
+    std::uint8_t first_byte = 0;       // packet type and flags
+    std::size_t header_length = 0;     // fixed header bytes
+    std::size_t remaining_length = 0;  // body bytes that follow
     PacketType type() const noexcept { return static_cast<PacketType>(first_byte >> 4); }
     std::size_t packet_size() const noexcept { return header_length + remaining_length; }
 };

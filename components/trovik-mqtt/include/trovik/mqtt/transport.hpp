@@ -81,8 +81,8 @@ public:
     // The topic and payload move into the request and from there into the
     // packet, so encoding it is their only copy. A publish cancelled before
     // it was queued queues nothing.
-    asio::awaitable<Result<delivery::Delivery>> publish(std::string topic, core::Bytes payload,
-                                                        std::optional<QoS> qos, bool retain);
+    asio::awaitable<Result<delivery::Delivery>> publish(std::string topic, core::Bytes payload, std::optional<QoS> qos,
+                                                        bool retain);
 
     // As above with borrowed input, copied once; `topic` and `payload` are
     // borrowed while the call is pending.

@@ -29,8 +29,7 @@ std::optional<Cycle> cycle_of(std::uint32_t up, std::uint32_t down) noexcept;
 // "link unreachable" in the down part of the cycle, checked first; then
 // "packet lost on a lossy link" when n + 1 (wrapping) is a multiple of
 // `drop_every`, 0 meaning never.
-std::optional<core::Error> degraded_refusal(std::uint32_t n, std::uint32_t drop_every,
-                                            std::optional<Cycle> cycle);
+std::optional<core::Error> degraded_refusal(std::uint32_t n, std::uint32_t drop_every, std::optional<Cycle> cycle);
 
 template <class Inner>
     requires core::Transport<Inner> && core::Receive<Inner>

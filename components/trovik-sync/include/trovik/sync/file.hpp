@@ -86,8 +86,7 @@ public:
     std::optional<std::uint64_t> next_number() const noexcept { return next_; }
 
 private:
-    FileStore(std::filesystem::path directory, std::deque<std::uint64_t> index,
-              std::optional<std::uint64_t> next)
+    FileStore(std::filesystem::path directory, std::deque<std::uint64_t> index, std::optional<std::uint64_t> next)
         : directory_(std::move(directory)), index_(std::move(index)), next_(next) {}
 
     std::filesystem::path directory_;

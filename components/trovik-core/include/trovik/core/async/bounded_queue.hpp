@@ -42,8 +42,7 @@ template <class T>
 class BoundedPush : public WaitNode {
 public:
     using Result = std::tuple<std::error_code, bool>;
-    BoundedPush(std::shared_ptr<BoundedState<T>> state, T value)
-        : state_(std::move(state)), value_(std::move(value)) {}
+    BoundedPush(std::shared_ptr<BoundedState<T>> state, T value) : state_(std::move(state)), value_(std::move(value)) {}
     void start();
     void cancel();
     std::optional<Result> settle();
@@ -197,22 +196,21 @@ void BoundedPush<T>::cancel() {
     auto& state = *state_;
     std::lock_guard lock(state.guard);
     switch (phase_) {
-    case Phase::Queued:
-        state.pushes.erase(this);
-        phase_ = Phase::Aborted;
-        post_delivery();
-        break;
-    case Phase::Granted:
-        // The room was granted but not used: it goes to the next in line.
-        --state.reserved;
-        phase_ = Phase::Aborted;
-        state.grant_room();
-        break;
-    case Phase::Done:
-        phase_ = Phase::Aborted;  // refused anyway; the cancellation is what it reports
-        break;
-    case Phase::Aborted:
-        break;
+        case Phase::Queued:
+            state.pushes.erase(this);
+            phase_ = Phase::Aborted;
+            post_delivery();
+            break;
+        case Phase::Granted:
+            // The room was granted but not used: it goes to the next in line.
+            --state.reserved;
+            phase_ = Phase::Aborted;
+            state.grant_room();
+            break;
+        case Phase::Done:
+            phase_ = Phase::Aborted;  // refused anyway; the cancellation is what it reports
+            break;
+        case Phase::Aborted: break;
     }
 }
 
@@ -253,18 +251,17 @@ void BoundedPop<T>::cancel() {
     auto& state = *state_;
     std::lock_guard lock(state.guard);
     switch (phase_) {
-    case Phase::Queued:
-        state.pops.erase(this);
-        phase_ = Phase::Aborted;
-        post_delivery();
-        break;
-    case Phase::Woken:
-        // It was woken for a value it will not take: the next pop is.
-        phase_ = Phase::Aborted;
-        state.serve_pops();
-        break;
-    case Phase::Aborted:
-        break;
+        case Phase::Queued:
+            state.pops.erase(this);
+            phase_ = Phase::Aborted;
+            post_delivery();
+            break;
+        case Phase::Woken:
+            // It was woken for a value it will not take: the next pop is.
+            phase_ = Phase::Aborted;
+            state.serve_pops();
+            break;
+        case Phase::Aborted: break;
     }
 }
 
@@ -319,7 +316,7 @@ public:
         return asio::async_initiate<Token, void(std::error_code, bool)>(
             [](auto handler, std::shared_ptr<detail::BoundedState<T>> state, T value) {
                 detail::WaitOp<detail::BoundedPush<T>, decltype(handler)>::launch(std::move(handler), std::move(state),
-                                                                                 std::move(value));
+                                                                                  std::move(value));
             },
             token, state_, std::move(value));
     }
@@ -361,8 +358,7 @@ public:
     auto async_pop(Token&& token = {}) const {
         return asio::async_initiate<Token, void(std::error_code, std::optional<T>)>(
             [](auto handler, std::shared_ptr<detail::BoundedState<T>> state) {
-                detail::WaitOp<detail::BoundedPop<T>, decltype(handler)>::launch(std::move(handler),
-                                                                                std::move(state));
+                detail::WaitOp<detail::BoundedPop<T>, decltype(handler)>::launch(std::move(handler), std::move(state));
             },
             token, state_);
     }

@@ -46,10 +46,10 @@ struct BroadcastState {
     std::mutex guard;
     std::vector<Slot> slots;  // allocated once, at full size
     std::uint64_t mask;
-    std::uint64_t tail = 0;   // position the next value is written to
+    std::uint64_t tail = 0;  // position the next value is written to
     std::size_t senders = 0;
     std::size_t receivers = 0;
-    WaitList waiters;         // waits of every receiver, woken by each send
+    WaitList waiters;  // waits of every receiver, woken by each send
 
     std::size_t send(T&& value) {
         std::lock_guard lock(guard);
@@ -143,12 +143,9 @@ public:
         if (aborted_) return Result{asio::error::operation_aborted, std::nullopt};
         std::optional<T> value;
         switch (receiver_->take(value)) {
-        case ReceiverState<T>::Outcome::Taken:
-            return Result{std::error_code(), std::move(value)};
-        case ReceiverState<T>::Outcome::Ended:
-            return Result{std::error_code(), std::nullopt};
-        case ReceiverState<T>::Outcome::Empty:
-            break;
+            case ReceiverState<T>::Outcome::Taken: return Result{std::error_code(), std::move(value)};
+            case ReceiverState<T>::Outcome::Ended: return Result{std::error_code(), std::nullopt};
+            case ReceiverState<T>::Outcome::Empty: break;
         }
         // Another wait on the same receiver took it first: keep waiting.
         ch.waiters.push_back(this);
@@ -193,9 +190,7 @@ public:
 private:
     template <class U>
     friend std::pair<BroadcastSender<U>, BroadcastReceiver<U>> make_broadcast(std::size_t);
-    explicit BroadcastSender(std::shared_ptr<detail::BroadcastState<T>> state) : state_(std::move(state)) {
-        attach();
-    }
+    explicit BroadcastSender(std::shared_ptr<detail::BroadcastState<T>> state) : state_(std::move(state)) { attach(); }
     void attach() {
         if (!state_) return;
         std::lock_guard lock(state_->guard);
@@ -230,7 +225,7 @@ public:
         return asio::async_initiate<Token, void(std::error_code, std::optional<T>)>(
             [](auto handler, std::shared_ptr<detail::ReceiverState<T>> state) {
                 detail::WaitOp<detail::BroadcastWait<T>, decltype(handler)>::launch(std::move(handler),
-                                                                                  std::move(state));
+                                                                                    std::move(state));
             },
             token, state_);
     }
@@ -258,8 +253,7 @@ inline constexpr std::size_t max_broadcast_ring = std::size_t{1} << 30;
 // 0 or above max_broadcast_ring.
 template <class T>
 std::pair<BroadcastSender<T>, BroadcastReceiver<T>> make_broadcast(std::size_t capacity) {
-    if (capacity == 0 || capacity > max_broadcast_ring)
-        throw std::length_error("broadcast capacity out of range");
+    if (capacity == 0 || capacity > max_broadcast_ring) throw std::length_error("broadcast capacity out of range");
     auto state = std::make_shared<detail::BroadcastState<T>>(std::bit_ceil(capacity));
     BroadcastReceiver<T> receiver(std::make_shared<detail::ReceiverState<T>>(state));
     return {BroadcastSender<T>(std::move(state)), std::move(receiver)};

@@ -22,7 +22,7 @@ namespace trovik::core::async {
 namespace detail {
 struct MutexState;
 class MutexWait;
-}
+}  // namespace detail
 
 // Ownership of a locked Mutex; unlocks on destruction. Also keeps the mutex's
 // state alive, so a guard may outlive the Mutex object itself.
@@ -87,8 +87,7 @@ public:
     auto async_lock(Token&& token = {}) {
         return asio::async_initiate<Token, void(std::error_code, MutexGuard)>(
             [](auto handler, std::shared_ptr<detail::MutexState> state) {
-                detail::WaitOp<detail::MutexWait, decltype(handler)>::launch(std::move(handler),
-                                                                             std::move(state));
+                detail::WaitOp<detail::MutexWait, decltype(handler)>::launch(std::move(handler), std::move(state));
             },
             token, state_);
     }

@@ -135,20 +135,19 @@ template <class T>
 void QueueWait<T>::cancel() {
     std::lock_guard lock(state_->guard);
     switch (phase_) {
-    case Phase::Queued:
-        state_->waiters.erase(this);
-        phase_ = Phase::Aborted;
-        post_delivery();
-        break;
-    case Phase::Granted:
-        phase_ = Phase::Aborted;
-        if (value_) {
-            state_->place(std::move(*value_), true);
-            value_.reset();
-        }
-        break;
-    case Phase::Aborted:
-        break;
+        case Phase::Queued:
+            state_->waiters.erase(this);
+            phase_ = Phase::Aborted;
+            post_delivery();
+            break;
+        case Phase::Granted:
+            phase_ = Phase::Aborted;
+            if (value_) {
+                state_->place(std::move(*value_), true);
+                value_.reset();
+            }
+            break;
+        case Phase::Aborted: break;
     }
 }
 

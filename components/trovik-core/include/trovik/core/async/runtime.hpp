@@ -50,8 +50,8 @@ Runtime& runtime();
 // Runs `work` on a thread of the blocking pool (on the caller's thread only in
 // the last resort that the pool has no thread and cannot start one). The pool
 // starts a thread whenever no idle one is waiting, up to 512, so jobs that
-// wait for each other do not starve it; idle threads end after ten seconds. `work` must not throw: an escaping exception
-// is swallowed so that it cannot kill the pool thread.
+// wait for each other do not starve it; idle threads end after ten seconds. `work` must not throw: an escaping
+// exception is swallowed so that it cannot kill the pool thread.
 void post_blocking(std::move_only_function<void()> work);
 
 }  // namespace trovik::core::async

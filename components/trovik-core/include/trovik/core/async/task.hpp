@@ -13,11 +13,11 @@
 #include <type_traits>
 #include <utility>
 
+#include <asio/any_io_executor.hpp>
 #include <asio/awaitable.hpp>
 #include <asio/bind_cancellation_slot.hpp>
 #include <asio/bind_executor.hpp>
 #include <asio/cancellation_signal.hpp>
-#include <asio/any_io_executor.hpp>
 #include <asio/co_spawn.hpp>
 #include <asio/post.hpp>
 

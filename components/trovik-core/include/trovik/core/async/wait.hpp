@@ -82,7 +82,8 @@ public:
 
     // Wakes every node, in order.
     void post_all() noexcept {
-        while (WaitNode* node = pop_front()) node->post_delivery();
+        while (WaitNode* node = pop_front())
+            node->post_delivery();
     }
 
 private:
@@ -97,8 +98,7 @@ auto completion_executor(const Handler& handler) {
     if constexpr (std::is_same_v<asio::associated_executor_t<Handler, NoExecutor>, NoExecutor>)
         return asio::prefer(runtime().executor(), asio::execution::outstanding_work.tracked);
     else
-        return asio::prefer(asio::get_associated_executor(handler),
-                            asio::execution::outstanding_work.tracked);
+        return asio::prefer(asio::get_associated_executor(handler), asio::execution::outstanding_work.tracked);
 }
 
 // One waiting operation: the primitive-specific node `Base` plus the handler.
