@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite: the C++ component tests,
-# then the Python tests against the installed module.
+# Builds everything and runs every check CI runs: the formatting, the C++
+# component tests (built with warnings as errors), the Python test suite
+# against the installed module, the sanitizer pass and the fuzz targets.
+# Arguments are handed to pytest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+
+bash scripts/format.sh --check
 
 export CCACHE_DIR=${CCACHE_DIR:-$PWD/build/ccache}
 cmake -S . -B build/cpp -G Ninja -DTROVIK_BUILD_MODULE=OFF -DTROVIK_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -11,4 +15,7 @@ cmake --build build/cpp -j "$(nproc)"
 ctest --test-dir build/cpp --output-on-failure
 
 PY=${PYTHON:-python3}
-exec "$PY" -m pytest -q "$@"
+"$PY" -m pytest -q "$@"
+
+bash scripts/sanitize.sh
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
