@@ -17,7 +17,6 @@ event loop, rounds interleaved; each figure is the median over the rounds.
 import asyncio
 import collections
 import concurrent.futures
-import os
 import statistics
 import sys
 import tempfile
@@ -25,63 +24,15 @@ import threading
 import time
 
 import trovik._native as trovik
+# The other benchmarks of this folder, which share their pieces.
+from bench_bus import bus_round_trips as bus_ours
+from bench_bus import queue_round_trips as bus_theirs
+from bench_loopback import AsyncioBroker
+from bench_store import write_record
 
-
-def topic_matches(topic_filter, topic):
-    levels = topic.split("/")
-    for i, level in enumerate(topic_filter.split("/")):
-        if level == "#":
-            return True
-        if i >= len(levels) or (level != "+" and level != levels[i]):
-            return False
-    return len(topic_filter.split("/")) == len(levels)
-
-
-class AsyncioLink:
-    """The in-memory broker a user would write: a queue per link."""
-
-    def __init__(self, links):
-        self.links = links
-        self.filters = []
-        self.queue = asyncio.Queue()
-        links.append(self)
-
-    async def connect(self):
-        pass
-
-    async def subscribe(self, topic_filter):
-        self.filters.append(topic_filter)
-
-    async def send(self, topic, payload):
-        payload = payload.encode() if isinstance(payload, str) else bytes(payload)
-        for link in self.links:
-            if any(topic_matches(f, topic) for f in link.filters):
-                link.queue.put_nowait((topic, payload))
-
-    async def recv(self):
-        return await self.queue.get()
-
-
-# Each case: (name, ours, theirs, operations per round). A side is an async
-# function that runs `n` operations and returns the seconds they took.
-
-
-async def bus_ours(n):
-    bus = trovik.EventBus(1024)
-    start = time.perf_counter()
-    for _ in range(n):
-        bus.publish(b"tick")
-        await bus.next_event()
-    return time.perf_counter() - start
-
-
-async def bus_theirs(n):
-    queue = asyncio.Queue(1024)
-    start = time.perf_counter()
-    for _ in range(n):
-        queue.put_nowait(b"tick")
-        await queue.get()
-    return time.perf_counter() - start
+# Each case: (name, ours, theirs, operations per round, what theirs is). A
+# side is an async function that runs `n` operations and returns the seconds
+# they took.
 
 
 async def loopback_ours(n):
@@ -96,7 +47,7 @@ async def loopback_ours(n):
 
 
 async def loopback_theirs(n):
-    link = AsyncioLink([])
+    link = AsyncioBroker().link()
     await link.connect()
     await link.subscribe("t/#")
     start = time.perf_counter()
@@ -180,24 +131,6 @@ async def file_ours(n):
     return time.perf_counter() - start
 
 
-def durable_append(directory, number, record):
-    # What the file store does for each record, in Python.
-    final = os.path.join(directory, f"{number:020d}.rec")
-    temporary = final + ".tmp"
-    fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
-    try:
-        os.write(fd, record)
-        os.fsync(fd)
-    finally:
-        os.close(fd)
-    os.rename(temporary, final)
-    dir_fd = os.open(directory, os.O_RDONLY)
-    try:
-        os.fsync(dir_fd)
-    finally:
-        os.close(dir_fd)
-
-
 EXECUTOR = None
 
 
@@ -206,7 +139,7 @@ async def file_theirs(n):
     loop = asyncio.get_running_loop()
     start = time.perf_counter()
     for i in range(n):
-        await loop.run_in_executor(EXECUTOR, durable_append, directory, i, b"record")
+        await loop.run_in_executor(EXECUTOR, write_record, directory, i, b"record")
     return time.perf_counter() - start
 
 

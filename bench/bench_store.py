@@ -29,23 +29,29 @@ async def store_appends(directory, n):
     return time.perf_counter() - start
 
 
+def write_record(directory, number, record):
+    """What the file store does for one record, in Python: write and sync a
+    temporary file, rename it into place, sync the directory."""
+    path = os.path.join(directory, "%020d.rec" % number)
+    temporary = path + ".tmp"
+    fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)
+    try:
+        os.write(fd, record)
+        os.fsync(fd)
+    finally:
+        os.close(fd)
+    os.rename(temporary, path)
+    dir_fd = os.open(directory, os.O_RDONLY | os.O_DIRECTORY)
+    try:
+        os.fsync(dir_fd)
+    finally:
+        os.close(dir_fd)
+
+
 def plain_appends(directory, n):
     start = time.perf_counter()
     for i in range(n):
-        path = os.path.join(directory, "%020d.rec" % i)
-        temporary = path + ".tmp"
-        fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o666)
-        try:
-            os.write(fd, RECORD)
-            os.fsync(fd)
-        finally:
-            os.close(fd)
-        os.rename(temporary, path)
-        dir_fd = os.open(directory, os.O_RDONLY | os.O_DIRECTORY)
-        try:
-            os.fsync(dir_fd)
-        finally:
-            os.close(dir_fd)
+        write_record(directory, i, RECORD)
     return time.perf_counter() - start
 
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs the C++ component tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the Python tests of the parsers and
-# protocol areas against a module built with them. Any report fails the run.
+# Builds the C++ component tests and the module with AddressSanitizer and
+# UndefinedBehaviorSanitizer (and warnings as errors), runs the component
+# tests, then the Python tests of the parsers and protocol areas against that
+# module. Any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export CCACHE_DIR=${CCACHE_DIR:-$PWD/build/ccache}
@@ -10,9 +11,11 @@ flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-po
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-# Warnings are the main build's gate; under the sanitizers g++ misjudges
-# some (uninitialised values, mismatched deletes in Asio's coroutine frames).
-cmake -S . -B build/asan -G Ninja -DTROVIK_WERROR=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -DTROVIK_BUILD_TESTS=ON -DTROVIK_BUILD_MODULE=ON \
+# Warnings stay errors here too, but for two kinds that g++ misjudges under
+# the sanitizers (uninitialised values, mismatched deletes in Asio's
+# coroutine frames).
+flags="$flags -Wno-error=maybe-uninitialized -Wno-error=mismatched-new-delete"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -DTROVIK_BUILD_TESTS=ON -DTROVIK_BUILD_MODULE=ON \
   -DTROVIK_MODULE_DIR="$PWD/build/asan/python/trovik" -DCMAKE_CXX_FLAGS="$flags" \
   -DCMAKE_SHARED_LINKER_FLAGS="-fsanitize=address,undefined" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
   >/dev/null

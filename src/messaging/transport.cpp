@@ -46,14 +46,9 @@ Class<PyTransport> py_transport_class{
                         std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
                         std::optional<std::string> username, std::optional<std::string> password,
                         std::optional<In<MqttWill>> will, std::optional<In<MqttTls>> tls) {
-                         // The will and TLS settings are copied, not consumed.
-                         std::optional<mqtt::Will> will_copy;
-                         if (will) will_copy = (*will)->will;
-                         std::optional<mqtt::tls::Tls> tls_copy;
-                         if (tls) tls_copy = (*tls)->tls;
                          auto config = mqtt_settings(std::move(client_id), std::move(host), port, keep_alive_secs,
                                                      capacity, std::move(qos), max_packet_size, std::move(username),
-                                                     std::move(password), std::move(will_copy), std::move(tls_copy));
+                                                     std::move(password), will, tls);
                          return make_transport(Link(make_mqtt_transport(std::move(config))));
                      });
         c.def_static("coap", "Creates a CoAP transport from endpoint settings.",

@@ -44,7 +44,7 @@ mqtt::MqttConfig mqtt_settings(std::string client_id, std::string host, std::uin
                                std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
                                std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
                                std::optional<std::string> username, std::optional<std::string> password,
-                               std::optional<mqtt::Will> will, std::optional<mqtt::tls::Tls> tls) {
+                               std::optional<In<MqttWill>> will, std::optional<In<MqttTls>> tls) {
     mqtt::MqttConfig config(std::move(client_id), std::move(host), port);
     if (keep_alive_secs) config.keep_alive(std::chrono::seconds(*keep_alive_secs));
     if (capacity) config.capacity(*capacity);
@@ -55,8 +55,8 @@ mqtt::MqttConfig mqtt_settings(std::string client_id, std::string host, std::uin
     } else if (password) {
         raise_trovik("a password needs a username: MQTT sends no password alone");
     }
-    if (will) config.last_will(std::move(*will));
-    if (tls) config.tls(std::move(*tls));
+    if (will) config.last_will((*will)->will);
+    if (tls) config.tls((*tls)->tls);
     return config;
 }
 
@@ -188,13 +188,9 @@ Class<MqttClient> mqtt_client_class{
                   std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
                   std::optional<std::string> username, std::optional<std::string> password,
                   std::optional<In<MqttWill>> will, std::optional<In<MqttTls>> tls) {
-                   std::optional<mqtt::Will> will_copy;
-                   if (will) will_copy = (*will)->will;
-                   std::optional<mqtt::tls::Tls> tls_copy;
-                   if (tls) tls_copy = (*tls)->tls;
                    auto config = mqtt_settings(std::move(client_id), std::move(host), port, keep_alive_secs, capacity,
                                                std::move(qos), max_packet_size, std::move(username),
-                                               std::move(password), std::move(will_copy), std::move(tls_copy));
+                                               std::move(password), will, tls);
                    ConnectionSlot connection(std::in_place, make_mqtt_transport(std::move(config)));
                    ReceivingLine receiving(std::in_place, connection.unguarded().transport.inbox());
                    return MqttClient{std::move(connection), std::move(receiving)};

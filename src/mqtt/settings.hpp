@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "binding/class.hpp"
 #include "trovik/mqtt/config.hpp"
 #include "trovik/mqtt/transport.hpp"
 
@@ -35,9 +36,8 @@ const char* qos_name(mqtt::QoS qos);
 //      arg("qos").none(), arg("max_packet_size").none(), arg("username").none(), arg("password").none(),
 //      arg("will").none(), arg("tls").none()}
 //
-// with the parameter types below (`will` and `tls` as
-// `std::optional<In<MqttWill>>` and `std::optional<In<MqttTls>>`, whose
-// contents the caller copies in). Absent values take the defaults:
+// with the parameter types below; the will and TLS settings are copied, not
+// consumed. Absent values take the defaults:
 // keep-alive 30 s, capacity 64, "AtLeastOnce", 10,240-byte packets, no
 // credentials, will or TLS. Raises TrovikError (throws PendingError) for a
 // QoS name outside the three, then for a password without a username.
@@ -45,7 +45,7 @@ mqtt::MqttConfig mqtt_settings(std::string client_id, std::string host, std::uin
                                std::optional<std::uint32_t> keep_alive_secs, std::optional<std::uint32_t> capacity,
                                std::optional<std::string> qos, std::optional<std::uint32_t> max_packet_size,
                                std::optional<std::string> username, std::optional<std::string> password,
-                               std::optional<mqtt::Will> will, std::optional<mqtt::tls::Tls> tls);
+                               std::optional<In<MqttWill>> will, std::optional<In<MqttTls>> tls);
 
 // A new, unconnected transport on the shared runtime (started if need be).
 // It opens nothing.

@@ -13,12 +13,10 @@
 #include <asio/use_awaitable.hpp>
 
 #include "binding/call.hpp"
-#include "trovik/core/async/runtime.hpp"
 
 namespace trovik::py {
 namespace {
 
-thread_local const TaskContext* acting_for = nullptr;
 
 // asyncio, contextvars and inspect functions, looked up once.
 struct PythonFunctions {
@@ -36,6 +34,9 @@ struct PythonFunctions {
     PyObject* cancel = nullptr;
     PyObject* run = nullptr;
     PyObject* run_in_executor = nullptr;
+    // asyncio.Future's own methods, for futures known to be of that type.
+    PyObject* future_set_result = nullptr;
+    bool complete = false;
 };
 
 PyObject* import_attr(const char* module, const char* name) {
@@ -60,12 +61,19 @@ const PythonFunctions& python() {
         out.cancel = PyUnicode_InternFromString("cancel");
         out.run = PyUnicode_InternFromString("run");
         out.run_in_executor = PyUnicode_InternFromString("run_in_executor");
+        PyObject* future = import_attr("asyncio", "Future");
+        out.future_set_result = future ? PyObject_GetAttrString(future, "set_result") : nullptr;
+        Py_XDECREF(future);
+        out.complete = out.get_running_loop && out.copy_context && out.ensure_future && out.cancelled_error &&
+                       out.iscoroutinefunction && out.create_future && out.cancelled && out.set_result &&
+                       out.set_exception && out.add_done_callback && out.cancel && out.run && out.run_in_executor &&
+                       out.future_set_result;
         return out;
     }();
-    if (!f.get_running_loop || !f.copy_context || !f.ensure_future || !f.cancelled_error || !f.iscoroutinefunction ||
-        !f.create_future || !f.cancelled || !f.set_result || !f.set_exception || !f.add_done_callback || !f.cancel ||
-        !f.run || !f.run_in_executor)
+    if (!f.complete) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ImportError, "asyncio, contextvars or inspect is missing a part");
         throw PendingError{};
+    }
     return f;
 }
 
@@ -150,11 +158,15 @@ PyMethodDef cancel_on_done_def{"_trovik_cancel_on_done", &cancel_on_done, METH_O
 
 // ---- the task context -------------------------------------------------------------
 
-ActingFor::ActingFor(const TaskContext* context) noexcept : previous_(acting_for) { acting_for = context; }
-ActingFor::~ActingFor() { acting_for = previous_; }
+ActingFor::ActingFor(const TaskContext* context) noexcept : previous_(this_thread().acting_for) {
+    this_thread().acting_for = context;
+}
+ActingFor::~ActingFor() { this_thread().acting_for = previous_; }
 
 LoopRef running_loop() {
-    if (acting_for) return LoopRef{acting_for->loop.get(), acting_for->scheduler};
+    ThreadState& thread = this_thread();
+    if (const TaskContext* acting_for = thread.acting_for)
+        return LoopRef{acting_for->loop.get(), acting_for->scheduler};
     const PythonFunctions& py = python();
     // The call's own loop keeps running (and referenced) while the call lasts.
     PyObject* loop = check(PyObject_CallNoArgs(py.get_running_loop));
@@ -162,19 +174,18 @@ LoopRef running_loop() {
     // A one-entry cache: most calls come from the loop that made the last
     // one. A scheduler outlives its loop, and is closed before the loop's
     // address can be reused.
-    thread_local PyObject* last_loop = nullptr;
-    thread_local LoopScheduler* last_scheduler = nullptr;
-    LoopScheduler* scheduler = loop == last_loop ? last_scheduler : nullptr;
+    LoopScheduler* scheduler = loop == thread.last_loop ? thread.last_scheduler : nullptr;
     if (!scheduler || scheduler->closed()) {
         scheduler = LoopScheduler::of(loop);
-        last_loop = loop;
-        last_scheduler = scheduler;
+        thread.last_loop = loop;
+        thread.last_scheduler = scheduler;
     }
     scheduler->set_loop_thread();
     return LoopRef{loop, scheduler};
 }
 
 TaskContext task_context(const LoopRef& loop, bool with_context) {
+    const TaskContext* acting_for = this_thread().acting_for;
     if (acting_for && acting_for->loop.get() == loop.loop) {
         if (!with_context || acting_for->context) return *acting_for;
     }
@@ -222,15 +233,20 @@ PyObject* new_future(PyObject* loop, LoopScheduler* scheduler) {
 }  // namespace
 
 PyObject* finished_future(const LoopRef& loop, PyObject* value) {
-    PyObject* method = python().set_result;
     if (!value) {
-        value = fetch_exception();
-        method = python().set_exception;
+        Ref exception(fetch_exception());
+        Ref future(new_future(loop.loop, loop.scheduler));
+        if (!exception) throw PendingError{};
+        Ref done(check(call_method(future.get(), python().set_exception, exception.get())));
+        return future.release();
     }
     Ref owned(value);
     Ref future(new_future(loop.loop, loop.scheduler));
-    if (!value) throw PendingError{};
-    Ref done(check(call_method(future.get(), method, value)));
+    // A future made as asyncio's own is completed through its type's method
+    // directly, without looking the method up on the instance.
+    Ref done(check(loop.scheduler->future_kwargs() != Py_None
+                       ? PyObject_CallFunctionObjArgs(python().future_set_result, future.get(), value, nullptr)
+                       : call_method(future.get(), python().set_result, value)));
     return future.release();
 }
 
@@ -301,15 +317,6 @@ void watch_cancellation(const TaskContext& context, Call& call, core::async::Abo
     Ref owned_capsule(capsule);
     Ref callback(check(PyCFunction_NewEx(&cancel_on_done_def, capsule, nullptr)));
     Ref r(check(call_method(future, python().add_done_callback, callback.get())));
-}
-
-void ensure_runtime() {
-    try {
-        core::async::runtime();
-    } catch (const std::exception& e) {
-        set_fault(std::string("the asynchronous runtime could not start: ") + e.what());
-        throw PendingError{};
-    }
 }
 
 }  // namespace detail

@@ -197,8 +197,6 @@ struct NoDrop {
 std::shared_ptr<PyObject> create_future(const TaskContext& context);
 // Aborts the task when the future is cancelled, or when its loop closes.
 void watch_cancellation(const TaskContext& context, Call& call, core::async::AbortHandle abort);
-// Starts the runtime; the fault exception when it cannot be built.
-void ensure_runtime();
 
 }  // namespace detail
 

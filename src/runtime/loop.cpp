@@ -22,17 +22,9 @@
 namespace trovik::py {
 namespace {
 
-thread_local LoopScheduler* draining = nullptr;
-
-// While a loop's thread drains, Asio's per-thread memory recycling serves it
-// as it serves the runtime's thread: coroutine frames and handlers reuse
-// their blocks instead of going to the heap each time.
 struct ThreadKey : asio::detail::thread_context {
     using thread_context::thread_call_stack;
 };
-thread_local ThreadKey recycling_key;
-thread_local asio::detail::thread_info_base recycling_info;
-thread_local std::optional<ThreadKey::thread_call_stack::context> recycling;
 
 // Marks the remote list of a closed scheduler: posts then go to the runtime.
 detail::LoopOp closed_marker_op;
@@ -166,6 +158,23 @@ detail::LoopOp* oldest_first(detail::LoopOp* newest) noexcept {
 
 }  // namespace
 
+// While a loop's thread drains, Asio's per-thread memory recycling serves it
+// as it serves the runtime's thread: coroutine frames and handlers reuse
+// their blocks instead of going to the heap each time.
+struct ThreadState::Recycling {
+    ThreadKey key;
+    asio::detail::thread_info_base info;
+    std::optional<ThreadKey::thread_call_stack::context> context;
+};
+
+ThreadState::ThreadState() : recycling(std::make_unique<Recycling>()) {}
+ThreadState::~ThreadState() = default;
+
+ThreadState& this_thread() noexcept {
+    thread_local ThreadState state;
+    return state;
+}
+
 asio::execution_context& LoopExecutor::query(asio::execution::context_t) const noexcept { return *scheduler_; }
 
 LoopScheduler::LoopScheduler() {
@@ -200,7 +209,7 @@ LoopScheduler* LoopScheduler::of(PyObject* loop) {
 }
 
 void LoopScheduler::post(detail::LoopOp* op) noexcept {
-    if (draining == this && !closed()) {
+    if (this_thread().draining == this && !closed()) {
         op->next = nullptr;
         (local_tail_ ? local_tail_->next : local_head_) = op;
         local_tail_ = op;
@@ -227,7 +236,7 @@ void LoopScheduler::signal() noexcept {
     [[maybe_unused]] auto written = ::write(eventfd_, &one, sizeof one);
 }
 
-bool LoopScheduler::draining_here() const noexcept { return draining == this; }
+bool LoopScheduler::draining_here() const noexcept { return this_thread().draining == this; }
 
 bool LoopScheduler::take_remote() noexcept {
     detail::LoopOp* head = remote_.load(std::memory_order_relaxed);
@@ -326,23 +335,23 @@ void LoopScheduler::close() noexcept {
 }
 
 LoopScheduler::Draining::Draining(LoopScheduler& scheduler) noexcept
-    : scheduler_(scheduler), previous_(draining), outermost_(false) {
-    if (draining == &scheduler) return;  // nested: the outer scope drains
+    : scheduler_(scheduler), thread_(this_thread()), previous_(thread_.draining), outermost_(false) {
+    if (previous_ == &scheduler) return;  // nested: the outer scope drains
     // One thread drains a scheduler at a time; a loop that moved to another
     // thread finds its old one gone from it.
     if (scheduler.drained_.exchange(true, std::memory_order_acquire)) return;
     outermost_ = true;
-    draining = &scheduler;
-    if (!previous_ && !asio::detail::thread_context::top_of_thread_call_stack())
-        recycling.emplace(&recycling_key, recycling_info);
+    thread_.draining = &scheduler;
+    ThreadState::Recycling& recycling = *thread_.recycling;
+    if (!previous_ && !recycling.context && !asio::detail::thread_context::top_of_thread_call_stack())
+        recycling.context.emplace(&recycling.key, recycling.info);
 }
 
 LoopScheduler::Draining::~Draining() {
     if (!outermost_) return;
     scheduler_.run_all();
     release_deferred();
-    if (!previous_) recycling.reset();
-    draining = previous_;
+    thread_.draining = previous_;
     scheduler_.drained_.store(false, std::memory_order_release);
 }
 
@@ -350,8 +359,11 @@ void LoopScheduler::Draining::drain_now() noexcept {
     if (outermost_) scheduler_.run_all();
 }
 
-bool python_here() noexcept { return draining && !draining->closed(); }
+bool python_here() noexcept {
+    LoopScheduler* draining = this_thread().draining;
+    return draining && !draining->closed();
+}
 
-LoopScheduler* draining_scheduler() noexcept { return draining; }
+LoopScheduler* draining_scheduler() noexcept { return this_thread().draining; }
 
 }  // namespace trovik::py

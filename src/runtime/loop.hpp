@@ -41,6 +41,7 @@
 namespace trovik::py {
 
 class LoopScheduler;
+struct ThreadState;
 
 namespace detail {
 
@@ -155,6 +156,7 @@ public:
 
     private:
         LoopScheduler& scheduler_;
+        ThreadState& thread_;
         LoopScheduler* previous_;
         bool outermost_;
     };
@@ -199,6 +201,24 @@ private:
     std::unordered_map<std::uint64_t, core::async::AbortHandle> tracked_;  // guarded by tracked_lock_
     std::uint64_t next_tracked_ = 0;                                       // guarded by tracked_lock_
 };
+
+struct TaskContext;
+
+// What a thread knows of the loops it serves, in one place: each access to a
+// thread-local object of a shared library is a call, and the calls into the
+// module that finish at once count every one of them.
+struct ThreadState {
+    LoopScheduler* draining = nullptr;         // the scheduler this thread drains now
+    const TaskContext* acting_for = nullptr;   // the task this thread runs a handler for
+    PyObject* last_loop = nullptr;             // the loop of the last call made here ...
+    LoopScheduler* last_scheduler = nullptr;  // ... and its scheduler
+    struct Recycling;                          // Asio's memory recycling while draining
+    std::unique_ptr<Recycling> recycling;
+
+    ThreadState();
+    ~ThreadState();
+};
+ThreadState& this_thread() noexcept;
 
 // Whether the calling thread may touch Python on behalf of the coroutine it is
 // running: it is draining an open loop's scheduler, interpreter lock held.
