@@ -36,32 +36,45 @@ if (($# == 0)); then
   set -- $(for source in fuzz/*.cpp; do basename "$source" .cpp; done)
 fi
 
-# Targets that touch files do so under a scratch directory of the build.
-export TMPDIR=$PWD/$build/tmp
-failed=()
-for target in "$@"; do
-  binary=$build/fuzz/fuzz_$target
-  [[ -x $binary ]] || { echo "fuzz: no target $target" >&2; exit 2; }
-  run=$build/runs/$target
-  rm -rf "$run" "$TMPDIR"
-  mkdir -p "$run/corpus" "$run/artifacts" "$TMPDIR"
+# Runs one target; its log, grown corpus and any reproducer stay in its run
+# directory. Targets that touch files do so under a scratch directory there.
+run_target() {
+  local target=$1 binary=$build/fuzz/fuzz_$1 run=$build/runs/$1
+  rm -rf "$run"
+  mkdir -p "$run/corpus" "$run/artifacts" "$run/tmp"
   if [[ -d fuzz/corpus/$target ]]; then cp -R "fuzz/corpus/$target/." "$run/corpus/"; fi
   # Each target names its own options (-max_len above all) on a line of its source.
+  local options
   read -r -a options <<<"$(sed -n 's|^// libFuzzer options: ||p' "fuzz/$target.cpp")"
-  echo "fuzz: $target for ${seconds}s ${options[*]}"
-  if "$binary" "$run/corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if TMPDIR=$PWD/$run/tmp "$binary" "$run/corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
        -artifact_prefix="$run/artifacts/" -print_final_stats=1 "${options[@]}" >"$run/log" 2>&1; then
-    grep '^Done' "$run/log" || true
+    echo "fuzz: $target for ${seconds}s ${options[*]}: $(grep '^Done' "$run/log" || true)"
   else
-    failed+=("$target")
+    echo "fuzz: $target failed"
     tail -n 40 "$run/log"
     for reproducer in "$run"/artifacts/*; do
-      [[ -e $reproducer ]] && echo "fuzz: $target failed; reproduce with $binary $reproducer"
+      [[ -e $reproducer ]] && echo "fuzz: reproduce with $binary $reproducer"
     done
+    touch "$run/failed"
   fi
-done
-rm -rf "$TMPDIR"
+  rm -rf "$run/tmp"
+}
 
+for target in "$@"; do
+  [[ -x $build/fuzz/fuzz_$target ]] || { echo "fuzz: no target $target" >&2; exit 2; }
+done
+# As many targets at a time as there are processors.
+slots=$(nproc)
+for target in "$@"; do
+  while (($(jobs -rp | wc -l) >= slots)); do wait -n || true; done
+  run_target "$target" &
+done
+wait
+
+failed=()
+for target in "$@"; do
+  [[ -e $build/runs/$target/failed ]] && failed+=("$target")
+done
 if ((${#failed[@]})); then
   echo "fuzz: failures in ${failed[*]}" >&2
   exit 1

@@ -14,4 +14,4 @@ PY=${PYTHON:-python3}
 "$PY" -m pytest -q "$@"
 
 bash scripts/sanitize.sh
-bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-15}"

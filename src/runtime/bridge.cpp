@@ -17,7 +17,6 @@
 namespace trovik::py {
 namespace {
 
-
 // asyncio, contextvars and inspect functions, looked up once.
 struct PythonFunctions {
     PyObject* get_running_loop = nullptr;

@@ -208,11 +208,11 @@ struct TaskContext;
 // thread-local object of a shared library is a call, and the calls into the
 // module that finish at once count every one of them.
 struct ThreadState {
-    LoopScheduler* draining = nullptr;         // the scheduler this thread drains now
-    const TaskContext* acting_for = nullptr;   // the task this thread runs a handler for
-    PyObject* last_loop = nullptr;             // the loop of the last call made here ...
+    LoopScheduler* draining = nullptr;        // the scheduler this thread drains now
+    const TaskContext* acting_for = nullptr;  // the task this thread runs a handler for
+    PyObject* last_loop = nullptr;            // the loop of the last call made here ...
     LoopScheduler* last_scheduler = nullptr;  // ... and its scheduler
-    struct Recycling;                          // Asio's memory recycling while draining
+    struct Recycling;                         // Asio's memory recycling while draining
     std::unique_ptr<Recycling> recycling;
 
     ThreadState();
