@@ -35,7 +35,7 @@ template <class Convert>
 PyObject* take_event(const BusEndpoint& self, Convert convert) {
     const std::shared_ptr<bus::Endpoint>& endpoint = self.endpoint;
     return now_or_wait(
-        running_loop(), false, [&] { return endpoint->try_take(); },
+        running_loop(), false, Wakes::Nobody, [&] { return endpoint->try_take(); },
         [&](const TaskContext&) { return endpoint->take(); }, convert, give_back);
 }
 

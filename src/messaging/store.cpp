@@ -137,40 +137,40 @@ Class<PyStore> store_class{
         c.def("len", "How many records the buffer holds.", [](const PyStore& self) {
             sync::SharedStore store = handle_of(self);
             return now_or_wait(
-                running_loop(), false, [&] { return value_now(store.try_len()); },
+                running_loop(), false, Wakes::Nobody, [&] { return value_now(store.try_len()); },
                 [&](const TaskContext&) { return store_len(store); }, count_of);
         });
         c.def("peek", "Reads the oldest record without removing it, or `None` when empty.", [](const PyStore& self) {
             sync::SharedStore store = handle_of(self);
             return now_or_wait(
-                running_loop(), false, [&] { return value_now(store.try_peek()); },
+                running_loop(), false, Wakes::Nobody, [&] { return value_now(store.try_peek()); },
                 [&](const TaskContext&) { return store_peek(store); }, bytes_or_none);
         });
         c.def("pop", "Removes and returns the oldest record, or `None` when empty.", [](const PyStore& self) {
             sync::SharedStore store = handle_of(self);
             return now_or_wait(
-                running_loop(), false, [&] { return value_now(store.try_pop()); },
+                running_loop(), false, Wakes::Nobody, [&] { return value_now(store.try_pop()); },
                 [&](const TaskContext&) { return store_pop(store); }, bytes_or_none);
         });
         c.def("append", "Adds a record to the end of the buffer.", {"record"}, [](const PyStore& self, Payload record) {
             sync::SharedStore store = handle_of(self);
             core::Bytes bytes = std::move(record).take();
             return now_or_wait(
-                running_loop(), false, [&] { return finished_now(store.try_append(bytes)); },
+                running_loop(), false, Wakes::Nobody, [&] { return finished_now(store.try_append(bytes)); },
                 [&](const TaskContext&) { return store_append(store, std::move(bytes)); }, none);
         });
         c.def("peek_text", "Reads the oldest record as text without removing it, or `None` when empty.",
               [](const PyStore& self) {
                   sync::SharedStore store = handle_of(self);
                   return now_or_wait(
-                      running_loop(), false, [&] { return text_now(store.try_peek()); },
+                      running_loop(), false, Wakes::Nobody, [&] { return text_now(store.try_peek()); },
                       [&](const TaskContext&) { return store_peek_text(store); }, text_or_none);
               });
         c.def("pop_text", "Removes and returns the oldest record as text, or `None` when empty.",
               [](const PyStore& self) {
                   sync::SharedStore store = handle_of(self);
                   return now_or_wait(
-                      running_loop(), false, [&] { return text_now(store.try_pop()); },
+                      running_loop(), false, Wakes::Nobody, [&] { return text_now(store.try_pop()); },
                       [&](const TaskContext&) { return store_pop_text(store); }, text_or_none);
               });
         c.def("drain_to",

@@ -265,6 +265,10 @@ PyObject* value_of(F&& convert) {
 }
 }  // namespace detail
 
+// Whether work done at once may wake others waiting on the same loop (a send
+// wakes a receiver; taking an event or a stored record wakes nobody).
+enum class Wakes { Nobody, Waiters };
+
 // Work that may finish without waiting. On the loop's own thread, `now()`
 // goes first: it gives the result at once (a std::optional, or for work
 // without a value a bool), or declines because the work would have to wait;
@@ -272,11 +276,12 @@ PyObject* value_of(F&& convert) {
 // `work(context)`. `convert` takes either result. Waiters that `now()` wakes
 // on the same loop run before the call returns.
 template <class Now, class Work, class Convert, class Drop = detail::NoDrop>
-PyObject* now_or_wait(const LoopRef& loop, bool with_context, Now now, Work work, Convert convert,
+PyObject* now_or_wait(const LoopRef& loop, bool with_context, Wakes wakes, Now now, Work work, Convert convert,
                       Drop on_dropped = {}) {
     using T = typename std::invoke_result_t<Work&, const TaskContext&>::value_type;
     if (!with_context && can_finish_here(loop)) {
-        LoopScheduler::Draining draining(*loop.scheduler);
+        std::optional<LoopScheduler::Draining> draining;
+        if (wakes == Wakes::Waiters) draining.emplace(*loop.scheduler);
         try {
             auto result = now();
             if constexpr (std::is_same_v<decltype(result), bool>) {

@@ -92,7 +92,7 @@ public:
         using Result = std::conditional_t<std::is_void_v<R>, bool, std::optional<R>>;
         std::optional<Held> held;  // until the result has reached Python
         return now_or_wait(
-            running_loop(), calls_python(),
+            running_loop(), calls_python(), Wakes::Waiters,
             [&]() -> Result {
                 std::optional<core::async::MutexGuard> guard = cell_->mutex.try_lock();
                 if (!guard) return Result{};

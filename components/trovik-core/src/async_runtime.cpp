@@ -8,6 +8,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 namespace trovik::core::async {
 namespace {
@@ -52,17 +53,21 @@ Runtime& runtime() {
 
 namespace {
 
+// Idle threads wait each on their own signal, the most recently idle first
+// in line: a steady trickle of jobs keeps one thread busy and warm instead of
+// handing each job to another.
 class BlockingPool {
 public:
     void post(std::move_only_function<void()> work) {
         std::unique_lock lock(mutex_);
-        jobs_.push_back(std::move(work));
-        if (idle_ > 0) {
-            --idle_;
-            ++wakeups_;
-            ready_.notify_one();
+        if (!idle_.empty()) {
+            Worker* worker = idle_.back();
+            idle_.pop_back();
+            worker->job = std::move(work);
+            worker->wake.notify_one();
             return;
         }
+        jobs_.push_back(std::move(work));
         if (threads_ >= max_threads) return;  // some thread will get to it
         ++threads_;
         lock.unlock();
@@ -85,6 +90,11 @@ private:
     static constexpr std::size_t max_threads = 512;
     static constexpr auto keep_alive = std::chrono::seconds(10);
 
+    struct Worker {
+        std::condition_variable wake;
+        std::move_only_function<void()> job;  // handed over while idle
+    };
+
     static void run(std::move_only_function<void()>& job) {
         try {
             job();
@@ -93,6 +103,7 @@ private:
     }
 
     void serve() {
+        Worker self;
         std::unique_lock lock(mutex_);
         for (;;) {
             while (!jobs_.empty()) {
@@ -103,26 +114,28 @@ private:
                 job = nullptr;  // its captures die outside the lock too
                 lock.lock();
             }
-            ++idle_;
-            bool woken = ready_.wait_for(lock, keep_alive, [this] { return wakeups_ > 0; });
-            if (woken) {
-                --wakeups_;
+            idle_.push_back(&self);
+            if (self.wake.wait_for(lock, keep_alive, [&] { return static_cast<bool>(self.job); })) {
+                auto job = std::move(self.job);
+                self.job = nullptr;
+                lock.unlock();
+                run(job);
+                job = nullptr;
+                lock.lock();
                 continue;
             }
-            --idle_;
-            if (jobs_.empty()) {
-                --threads_;
-                return;
-            }
+            // Idle too long, and still in line (a handed-over job would have
+            // ended the wait): leave.
+            std::erase(idle_, &self);
+            --threads_;
+            return;
         }
     }
 
     std::mutex mutex_;
-    std::condition_variable ready_;
     std::deque<std::move_only_function<void()>> jobs_;
+    std::vector<Worker*> idle_;  // most recently idle last
     std::size_t threads_ = 0;
-    std::size_t idle_ = 0;
-    std::size_t wakeups_ = 0;
 };
 
 }  // namespace
