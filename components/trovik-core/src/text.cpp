@@ -159,7 +159,9 @@ std::string_view trim_white_space(std::string_view s) noexcept {
             --start;
         std::size_t pos = start;
         std::int32_t cp = decode_utf8(s, pos);
-        if (cp < 0 || !is_white_space(static_cast<std::uint32_t>(cp))) break;
+        // A character that ends before `end` leaves stray continuation bytes
+        // behind it: they are not white space, so the trim stops there.
+        if (cp < 0 || pos != end || !is_white_space(static_cast<std::uint32_t>(cp))) break;
         end = start;
     }
     return s.substr(begin, end - begin);

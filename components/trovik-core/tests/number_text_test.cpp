@@ -163,6 +163,8 @@ TEST_CASE("numbers written out as text read back; anything else is refused") {
         {"1 2", std::nullopt},
         {"infinit", std::nullopt},
         {"+-1", std::nullopt},
+        {"\xe3\x80\x80 12\xc2\xa0", 12.0},
+        {"148\xe2\x80\xaf\x82", std::nullopt},
     };
     for (const Case& c : cases) {
         CAPTURE(c.text);

@@ -28,6 +28,11 @@ TEST_CASE("white space trimming follows Unicode White_Space") {
     CHECK(text::trim_white_space("\xe2\x80\x83x\xc2\xa0") == "x");
     CHECK(text::trim_white_space("  ") == "");
     CHECK(text::trim_white_space("a b") == "a b");
+    // A stray byte is no white space, even behind a white-space character it
+    // could be mistaken to belong to.
+    CHECK(text::trim_white_space("148\xe2\x80\xaf\x82") == "148\xe2\x80\xaf\x82");
+    CHECK(text::trim_white_space("7 \x80 ") == "7 \x80");
+    CHECK(text::trim_white_space(" \x80 7") == "\x80 7");
 }
 
 TEST_CASE("errors display their kind and text") {

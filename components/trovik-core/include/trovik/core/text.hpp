@@ -23,7 +23,8 @@ bool is_valid_utf8(std::string_view s) noexcept;
 // Unicode White_Space.
 bool is_white_space(std::uint32_t cp) noexcept;
 
-// Trims Unicode white space from both ends of valid UTF-8 text.
+// Trims Unicode white space from both ends of UTF-8 text. A byte that is not
+// part of a whole character is not white space and stops the trim.
 std::string_view trim_white_space(std::string_view s) noexcept;
 
 }  // namespace trovik::core::text
