@@ -95,11 +95,6 @@ PyObject* exception_for(std::exception_ptr error) {
             case TaskFailure::Kind::Value: return make(PyExc_ValueError, f.message);
             case TaskFailure::Kind::Type: return make(PyExc_TypeError, f.message);
             case TaskFailure::Kind::Runtime: return make(PyExc_RuntimeError, f.message);
-            case TaskFailure::Kind::Python: {
-                PyObject* e = f.exception.get();
-                Py_XINCREF(e);
-                return e;
-            }
         }
     } catch (const asio::system_error& e) {
         if (e.code() == asio::error::operation_aborted) return PyObject_CallNoArgs(python().cancelled_error);
@@ -321,11 +316,6 @@ void watch_cancellation(const TaskContext& context, Call& call, core::async::Abo
 }  // namespace detail
 
 // ---- from our coroutines to Python --------------------------------------------------
-
-std::shared_ptr<PyObject> PyOutcome::get() const {
-    if (error) throw TaskFailure{TaskFailure::Kind::Python, {}, error};
-    return value;
-}
 
 PyOutcome take_python_error() {
     PyObject* exc = fetch_exception();

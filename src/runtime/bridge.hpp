@@ -38,17 +38,16 @@
 
 namespace trovik::py {
 
-// A failure a task reports to Python. Holds no Python object but the one an
-// awaited Python awaitable raised, which may be dropped on any thread.
+// A failure a task reports to Python. Holds no Python object, so it can be
+// made and dropped on any thread.
 struct TaskFailure {
-    enum class Kind { Trovik, Value, Type, Runtime, Python };
+    enum class Kind { Trovik, Value, Type, Runtime };
     Kind kind;
     std::string message;
-    std::shared_ptr<PyObject> exception;  // for Kind::Python
 
-    static TaskFailure trovik(const core::Error& e) { return {Kind::Trovik, e.display(), nullptr}; }
-    static TaskFailure trovik(std::string text) { return {Kind::Trovik, std::move(text), nullptr}; }
-    static TaskFailure value(std::string text) { return {Kind::Value, std::move(text), nullptr}; }
+    static TaskFailure trovik(const core::Error& e) { return {Kind::Trovik, e.display()}; }
+    static TaskFailure trovik(std::string text) { return {Kind::Trovik, std::move(text)}; }
+    static TaskFailure value(std::string text) { return {Kind::Value, std::move(text)}; }
 };
 
 // Raises a component failure from a task: TrovikError with its display text
@@ -307,9 +306,6 @@ PyObject* now_or_wait(const LoopRef& loop, bool with_context, Wakes wakes, Now n
 struct PyOutcome {
     std::shared_ptr<PyObject> value;
     std::shared_ptr<PyObject> error;
-
-    // The value, or the exception thrown as a TaskFailure for the awaitable.
-    std::shared_ptr<PyObject> get() const;
 };
 
 // Captures the pending Python exception as an outcome (interpreter lock held).

@@ -364,6 +364,4 @@ bool python_here() noexcept {
     return draining && !draining->closed();
 }
 
-LoopScheduler* draining_scheduler() noexcept { return this_thread().draining; }
-
 }  // namespace trovik::py

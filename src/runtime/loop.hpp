@@ -224,9 +224,6 @@ ThreadState& this_thread() noexcept;
 // running: it is draining an open loop's scheduler, interpreter lock held.
 bool python_here() noexcept;
 
-// The scheduler this thread is draining, if any.
-LoopScheduler* draining_scheduler() noexcept;
-
 template <class F>
 void LoopExecutor::execute(F&& f) const {
     using Fn = std::decay_t<F>;
