@@ -3,13 +3,16 @@
 #define DOCTEST_CONFIG_IMPLEMENT
 #include <doctest/doctest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <source_location>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "binding/blocking.hpp"
 #include "binding/error_subclass.hpp"
 #include "binding/errors.hpp"
 #include "binding/registry.hpp"
@@ -156,4 +159,22 @@ TEST_CASE("start-up refuses a misplaced entry with ImportError, before adding an
           "registration: 'ProbeError' is contributed by 'exception' but the registration order gives it to 'probe'\n"
           "registration: 'answer' is contributed by 'probe' but the registration order gives it to 'exception'");
     CHECK(PyObject_HasAttrString(module.get(), "__all__") == 0);
+}
+
+TEST_CASE("blocking work runs without the interpreter lock, which another thread takes meanwhile") {
+    std::atomic<bool> other_ran{false};
+    std::thread other;
+    const int answer = without_gil([&] {
+        CHECK(gil_depth == 0);
+        other = std::thread([&] {
+            PyGILState_STATE state = PyGILState_Ensure();  // would wait for ever if the lock were held
+            other_ran = true;
+            PyGILState_Release(state);
+        });
+        other.join();
+        return 42;
+    });
+    CHECK(answer == 42);
+    CHECK(other_ran);
+    CHECK(gil_depth == 0);  // as it was before: this test holds the lock without counting it
 }
