@@ -350,12 +350,12 @@ async def test_retransmission_waits_start_between_one_and_one_and_a_half_timeout
             await asyncio.wait_for(sending, 5)
         await c.disconnect()
     gaps = [b - a for a, b in zip(times, times[1:])]
-    # Scheduling delays only ever lengthen a measured gap, and the sanitizers
-    # slow everything down.
+    # The peer stamps a datagram when the loop gets to it, so a late stamp can
+    # lengthen one gap and shorten the next; the sanitizers slow everything down.
     slack = 0.1 if "asan" in os.environ.get("LD_PRELOAD", "") else 0.025
-    assert 0.100 <= gaps[0] < 0.150 + slack
+    assert 0.100 - slack <= gaps[0] < 0.150 + slack
     for n, gap in enumerate(gaps[1:], start=1):
-        assert 2**n * (gaps[0] - slack) <= gap <= 2**n * gaps[0] + slack
+        assert 2**n * (gaps[0] - slack) - slack <= gap <= 2**n * (gaps[0] + slack) + slack
 
 
 async def test_a_reset_answer_fails_the_put():
