@@ -48,6 +48,10 @@ void ClassBase::add_getter(const char* name, getter get, const char* doc) {
     getters_.push_back(PyGetSetDef{name, get, nullptr, doc, nullptr});
 }
 
+void ClassBase::add_getter(const char* name, getter get, setter set, const char* doc, void* closure) {
+    getters_.push_back(PyGetSetDef{name, get, set, doc, closure});
+}
+
 void ClassBase::add_slot(int slot, void* fn) { slots_.push_back(PyType_Slot{slot, fn}); }
 
 PyTypeObject* ClassBase::type() {

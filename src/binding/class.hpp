@@ -74,6 +74,8 @@ public:
 protected:
     void add_method(const char* name, PyCFunction fn, int flags, const char* doc);
     void add_getter(const char* name, getter get, const char* doc);
+    // `closure` reaches `set` as its last argument.
+    void add_getter(const char* name, getter get, setter set, const char* doc, void* closure);
     void add_slot(int slot, void* fn);
     void set_constructor_doc(const char* doc) {
         doc_ = doc;
@@ -179,6 +181,17 @@ public:
     Class& prop(const char* name, const char* doc, F) {
         Getter<F>::cls = this;
         add_getter(name, &Getter<F>::get, plain_doc(doc));
+        return *this;
+    }
+
+    // A writable attribute: `set` takes `T&` (the object, borrowed
+    // exclusively) and the converted value, which is converted first; a
+    // conversion failure names the attribute. Deleting it raises TypeError.
+    template <class G, class S>
+    Class& prop(const char* name, const char* doc, G, S) {
+        static_assert(std::is_empty_v<S>, "setters are captureless lambdas");
+        Getter<G>::cls = this;
+        add_getter(name, &Getter<G>::get, &Setter<S>::set, plain_doc(doc), const_cast<char*>(name));
         return *this;
     }
 
@@ -333,6 +346,29 @@ private:
                 sig().parse(args, nargs, kwnames, slots);
                 return invoke_with<typename Traits<F>::Args, 0>(sig(), slots, F{}, std::make_index_sequence<n>{});
             });
+        }
+    };
+
+    template <class F>
+    struct Setter {
+        using Self = std::tuple_element_t<0, typename Traits<F>::Args>;
+        static_assert(std::is_same_v<Self, T&>, "a setter changes the object: its first parameter is T&");
+
+        static int set(PyObject* self, PyObject* value, void* closure) {
+            const char* name = static_cast<const char*>(closure);
+            PyObject* done = guarded([&]() -> PyObject* {
+                if (!value) raise_type_error(std::string("cannot delete attribute '") + name + "'");
+                // Converted before the object is borrowed, as method arguments are.
+                using Value = std::tuple_element_t<1, typename Traits<F>::Args>;
+                auto caster = cast_arg<Value>(value, name);
+                return with_self<F>(self, [&](auto&& s) -> PyObject* {
+                    using R = decltype(F{}(s, std::move(caster).get()));
+                    return call_and_convert<R>([&]() -> decltype(auto) { return F{}(s, std::move(caster).get()); });
+                });
+            });
+            if (!done) return -1;
+            Py_DECREF(done);
+            return 0;
         }
     };
 

@@ -1,5 +1,6 @@
 // The toolkit's Python-facing pieces against an embedded interpreter: the
-// subclasses of TrovikError with a `kind`, and start-up's registration.
+// subclasses of TrovikError with a `kind`, writable attributes, and
+// start-up's registration.
 #define DOCTEST_CONFIG_IMPLEMENT
 #include <doctest/doctest.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "binding/blocking.hpp"
+#include "binding/class.hpp"
 #include "binding/error_subclass.hpp"
 #include "binding/errors.hpp"
 #include "binding/registry.hpp"
@@ -45,6 +47,21 @@ const bool answer_contributed = [] {
     contribute("answer", &make_answer, nullptr, std::source_location::current());
     return true;
 }();
+
+// A class with a writable attribute whose setter refuses some values.
+struct Dial {
+    std::int64_t setting = 0;
+};
+Class<Dial> dial_class{"Dial", "A setting that can be changed.", [](auto& c) {
+                           c.init({}, [] { return Dial{}; });
+                           c.prop(
+                               "setting", "The current setting.", [](const Dial& d) { return d.setting; },
+                               [](Dial& d, std::int64_t setting) {
+                                   if (setting < 0) raise_value_error("setting must not be negative");
+                                   d.setting = setting;
+                               });
+                           c.prop("twice", "Twice the setting.", [](const Dial& d) { return 2 * d.setting; });
+                       }};
 
 std::string text(PyObject* o) {
     Ref s(PyObject_Str(o));
@@ -140,16 +157,17 @@ TEST_CASE("a kind that is not snake_case, or an attribute the type does not decl
 }
 
 TEST_CASE("start-up adds each contribution at its place, under the source its file or declaration names") {
-    constexpr OrderEntry order[] = {{"exception", "ProbeError"}, {"probe", "missing"}, {"probe", "answer"}};
+    constexpr OrderEntry order[] = {
+        {"exception", "ProbeError"}, {"probe", "missing"}, {"probe", "answer"}, {"probe", "Dial"}};
     Ref module(PyModule_New("probe"));
     REQUIRE(populate(module.get(), order) == 0);
-    CHECK(text(Ref(PyObject_GetAttrString(module.get(), "__all__")).get()) == "['ProbeError', 'answer']");
+    CHECK(text(Ref(PyObject_GetAttrString(module.get(), "__all__")).get()) == "['ProbeError', 'answer', 'Dial']");
     CHECK(Ref(PyObject_GetAttrString(module.get(), "ProbeError")).get() == probe_error.type());
     CHECK(attribute_text(module.get(), "answer") == "42");
 }
 
 TEST_CASE("start-up refuses a misplaced entry with ImportError, before adding anything") {
-    constexpr OrderEntry order[] = {{"exception", "answer"}, {"probe", "ProbeError"}};
+    constexpr OrderEntry order[] = {{"exception", "answer"}, {"probe", "ProbeError"}, {"probe", "Dial"}};
     Ref module(PyModule_New("probe"));
     REQUIRE(populate(module.get(), order) == -1);
     Ref exc = take_pending();
@@ -177,4 +195,78 @@ TEST_CASE("blocking work runs without the interpreter lock, which another thread
     CHECK(answer == 42);
     CHECK(other_ran);
     CHECK(gil_depth == 0);  // as it was before: this test holds the lock without counting it
+}
+
+namespace {
+
+// Sets `name` on `o` (deletes it when `value` is null) and returns the
+// exception raised, or null when it succeeded.
+Ref set_attribute(PyObject* o, const char* name, PyObject* value) {
+    if (PyObject_SetAttrString(o, name, value) == 0) return Ref();
+    return take_pending();
+}
+
+std::string notes(PyObject* exc) {
+    Ref n(PyObject_GetAttrString(exc, "__notes__"));
+    if (!n) {
+        PyErr_Clear();
+        return "";
+    }
+    return text(n.get());
+}
+
+}  // namespace
+
+TEST_CASE("a writable attribute converts the value, lets the setter refuse it, and borrows the object exclusively") {
+    PyObject* type = reinterpret_cast<PyObject*>(dial_class.type());
+    REQUIRE(type);
+    Ref dial(PyObject_CallNoArgs(type));
+    REQUIRE(dial);
+    Ref descriptor(PyObject_GetAttrString(type, "setting"));
+    CHECK(attribute_text(descriptor.get(), "__doc__") == "The current setting.");
+
+    Ref seven(PyLong_FromLong(7));
+    CHECK_FALSE(set_attribute(dial.get(), "setting", seven.get()));
+    CHECK(attribute_text(dial.get(), "setting") == "7");
+    CHECK(attribute_text(dial.get(), "twice") == "14");
+
+    struct Refused {
+        const char* given;
+        Ref value;  // null deletes the attribute
+        PyObject* type;
+        const char* message;
+        const char* notes;
+    };
+    Refused refused[] = {
+        {"-1", Ref(PyLong_FromLong(-1)), PyExc_ValueError, "setting must not be negative", ""},
+        {"'3'", Ref(PyUnicode_FromString("3")), PyExc_TypeError, "", "setting"},
+        {"2**64", Ref(PyLong_FromString("18446744073709551616", nullptr, 10)), PyExc_OverflowError, "", "setting"},
+        {"del", Ref(), PyExc_TypeError, "cannot delete attribute 'setting'", ""},
+    };
+    for (const Refused& r : refused) {
+        CAPTURE(r.given);
+        REQUIRE((r.value || r.given == std::string_view("del")));
+        Ref exc = set_attribute(dial.get(), "setting", r.value.get());
+        REQUIRE(exc);
+        CHECK(PyObject_IsInstance(exc.get(), r.type) == 1);
+        if (*r.message) CHECK(text(exc.get()) == r.message);
+        CHECK(notes(exc.get()).find(r.notes) != std::string::npos);
+        CHECK(attribute_text(dial.get(), "setting") == "7");
+    }
+
+    {
+        SharedBorrow reading(dial.get(), true);
+        Ref exc = set_attribute(dial.get(), "setting", seven.get());
+        REQUIRE(exc);
+        CHECK(PyObject_IsInstance(exc.get(), PyExc_RuntimeError) == 1);
+        CHECK(text(exc.get()) == "Already borrowed");
+    }
+    Ref nine(PyLong_FromLong(9));
+    CHECK_FALSE(set_attribute(dial.get(), "setting", nine.get()));
+    CHECK(attribute_text(dial.get(), "setting") == "9");
+
+    Ref read_only = set_attribute(dial.get(), "twice", seven.get());
+    REQUIRE(read_only);
+    CHECK(PyObject_IsInstance(read_only.get(), PyExc_AttributeError) == 1);
+    CHECK_FALSE(PyErr_Occurred());
 }
