@@ -10,8 +10,10 @@ cd "$(dirname "$0")/.."
 APT_PACKAGES=(g++ libssl-dev libasio-dev nlohmann-json3-dev doctest-dev ccache mosquitto openssl
               clang-16 libclang-rt-16-dev lld-16)
 # numpy: the 32-bit float model the robotics kit's results are checked against, bit for bit.
+# pymavlink: the independent MAVLink peer.
 PIP_PACKAGES=(scikit-build-core ninja cmake pytest pytest-asyncio crcmod cbor2 eclipse-zenoh rosbags aiocoap paho-mqtt
-              numpy)
+              numpy
+              pymavlink)
 
 missing=()
 for p in "${APT_PACKAGES[@]}"; do

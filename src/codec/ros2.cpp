@@ -2,7 +2,6 @@
 // and the CDR encoder and decoder with the twist as a worked message.
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "binding/binding.hpp"
+#include "binding/guarded.hpp"
 #include "trovik/ros2/cdr.hpp"
 #include "trovik/ros2/entity_key.hpp"
 #include "trovik/ros2/name.hpp"
@@ -53,38 +53,10 @@ namespace {
 
 using ros2::EntityKind;
 
-// A value behind a mutex of its own. Calls never release the interpreter lock
-// while they hold it, so it is never contended; what it adds is the refusal of
-// every later call once an internal fault escaped with the value half changed.
+// The writer and the reader are documented to refuse with `RuntimeError`
+// once poisoned.
 template <class T>
-class Guarded {
-public:
-    template <class... A>
-    explicit Guarded(const char* poisoned_text, A&&... args)
-        : poisoned_text_(poisoned_text), value_(std::forward<A>(args)...) {}
-    Guarded(const Guarded&) = delete;
-    Guarded& operator=(const Guarded&) = delete;
-
-    template <class F>
-    decltype(auto) with(F&& f) {
-        std::lock_guard lock(mutex_);
-        if (poisoned_) raise_runtime_error(poisoned_text_);
-        try {
-            return f(value_);
-        } catch (const PendingError&) {
-            throw;  // a Python error raised on purpose leaves the value sound
-        } catch (...) {
-            poisoned_ = true;
-            throw;
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    bool poisoned_ = false;
-    const char* poisoned_text_;
-    T value_;
-};
+using Cell = Guarded<T, raise_runtime_error>;
 
 // ---- names, kinds and types ---------------------------------------------------------
 
@@ -193,13 +165,13 @@ const Function ros2_twist_from_cdr_fn{
 // ---- CdrWriter ----------------------------------------------------------------------
 
 struct Writer {
-    std::unique_ptr<Guarded<ros2::CdrWriter>> state;
+    std::unique_ptr<Cell<ros2::CdrWriter>> state;
 };
 
 Class<Writer> writer_class{
     "CdrWriter", "A CDR encoder, which writes primitives with the alignment the wire format\nrequires.", [](auto& c) {
         c.init({}, "Creates an encoder with the encapsulation header already written.",
-               [] { return Writer{std::make_unique<Guarded<ros2::CdrWriter>>("this writer is poisoned")}; });
+               [] { return Writer{std::make_unique<Cell<ros2::CdrWriter>>("this writer is poisoned")}; });
         c.def("write_i32", "Appends a 32-bit signed integer.", {"value"}, [](const Writer& self, std::int32_t value) {
             self.state->with([&](ros2::CdrWriter& w) { w.write_i32(value); });
         });
@@ -246,7 +218,7 @@ private:
 };
 
 struct Reader {
-    std::unique_ptr<Guarded<Cursor>> state;
+    std::unique_ptr<Cell<Cursor>> state;
 };
 
 Class<Reader> reader_class{
@@ -260,7 +232,7 @@ Class<Reader> reader_class{
                [](ByteVec data) {
                    if (!ros2::CdrReader::open(data))
                        raise_value_error("the bytes carry no valid CDR encapsulation header");
-                   return Reader{std::make_unique<Guarded<Cursor>>("this reader is poisoned", std::move(data))};
+                   return Reader{std::make_unique<Cell<Cursor>>("this reader is poisoned", std::move(data))};
                });
         c.def("read_i32", "Reads the next 32-bit signed integer, or `None` once exhausted.", [](const Reader& self) {
             return self.state->with([](Cursor& c) { return c.read([](ros2::CdrReader& r) { return r.read_i32(); }); });
