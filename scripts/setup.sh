@@ -9,11 +9,12 @@ cd "$(dirname "$0")/.."
 # fuzz targets that scripts/fuzz.sh runs.
 APT_PACKAGES=(g++ libssl-dev libasio-dev nlohmann-json3-dev doctest-dev ccache mosquitto openssl
               clang-16 libclang-rt-16-dev lld-16)
-# numpy: the 32-bit float model the robotics kit's results are checked against, bit for bit.
-# pymavlink: the independent MAVLink peer.
-PIP_PACKAGES=(scikit-build-core ninja cmake pytest pytest-asyncio crcmod cbor2 eclipse-zenoh rosbags aiocoap paho-mqtt
-              numpy
-              pymavlink)
+# One package a line, each peer with what it is checked against.
+PIP_PACKAGES=(
+  scikit-build-core ninja cmake pytest pytest-asyncio crcmod cbor2 eclipse-zenoh rosbags aiocoap paho-mqtt
+  numpy     # the 32-bit float model the robotics kit's results are checked against, bit for bit
+  pymavlink # the independent MAVLink peer
+)
 
 missing=()
 for p in "${APT_PACKAGES[@]}"; do

@@ -13,10 +13,30 @@ ORDER_FILE = pathlib.Path(__file__).resolve().parent.parent / "src" / "registrat
 
 # The binding sources built into the module so far. Each area that lands adds
 # its source here, and the registration test checks it landed in its place.
-BUILT_SOURCES = {"lib", "exception", "constant", "constants", "mesh", "routing", "transport", "ros2", "zenoh", "lora",
-                 "lora_region", "codec", "bus", "coap",
-                 "loopback", "mqtt", "sync", "ladder", "kit", "motion", "telemetry",
-                 "mavlink"}
+BUILT_SOURCES = {
+    "lib",
+    "exception",
+    "constant",
+    "constants",
+    "mesh",
+    "routing",
+    "transport",
+    "ros2",
+    "zenoh",
+    "lora",
+    "lora_region",
+    "codec",
+    "bus",
+    "coap",
+    "loopback",
+    "mqtt",
+    "sync",
+    "ladder",
+    "kit",
+    "motion",
+    "telemetry",
+    "mavlink",
+}
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"ModbusClientError", "LorawanDeviceError", "LorawanRelayError",
            # motion: kinematics, odometry, guidance and safety
