@@ -203,6 +203,24 @@ def test_a_scripted_write_matches_one_step_in_one_call():
         native.SerialPort.scripted(9600, "None", 1, [b"\x01"])
 
 
+def test_a_script_is_copied_from_any_sequence_of_steps():
+    class MadeOnTheFly:
+        """Each step exists only while the port copies it."""
+
+        def __len__(self):
+            return 3
+
+        def __getitem__(self, i):
+            if i >= 3:
+                raise IndexError(i)
+            return native.SerialStep.write(bytes([i]) * 100)
+
+    port = native.SerialPort.scripted(9600, "None", 1, MadeOnTheFly())
+    for i in range(3):
+        port.write(bytes([i]) * 100)
+    assert port.remaining == 0
+
+
 def test_blocking_calls_let_other_threads_run():
     # Many threads writing and reading one port: every byte arrives once.
     a, b = native.SerialPort.pair(9600, "None", 1)

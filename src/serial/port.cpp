@@ -15,6 +15,15 @@ namespace trovik::py {
 
 const BindingSource this_source{"port"};
 
+// A script step taken by value: copied while the sequence's item is held, so
+// a sequence that makes its items on the fly leaves nothing dangling.
+template <>
+struct Caster<serial::PortStep> {
+    serial::PortStep v;
+    explicit Caster(PyObject* o) : v(Class<serial::PortStep>::value_of(o)) {}
+    serial::PortStep get() && { return std::move(v); }
+};
+
 namespace {
 
 using serial::Duration;
@@ -101,13 +110,9 @@ Class<SerialPort> port_class{
             "A port that checks each write against the next step of a script, and makes the bytes\nthe "
             "far end sends readable as the script reaches them.",
             {"baud", "parity", "stop_bits", "steps"},
-            [](std::uint32_t baud, std::string_view parity, std::uint8_t stop_bits, std::vector<In<PortStep>> steps) {
+            [](std::uint32_t baud, std::string_view parity, std::uint8_t stop_bits, std::vector<PortStep> steps) {
                 const Settings settings = settings_of(baud, parity, stop_bits);
-                std::vector<PortStep> script;
-                script.reserve(steps.size());
-                for (const In<PortStep>& step : steps)
-                    script.push_back(*step);
-                return make(SerialPort::scripted(settings, std::move(script)));
+                return make(SerialPort::scripted(settings, std::move(steps)));
             });
         c.def("write", "Writes bytes, returning once they have left the UART.", {"data"},
               [](const SerialPort& self, ByteView data) { unwrap(without_gil([&] { return self.write(data); })); });
