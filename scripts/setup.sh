@@ -14,6 +14,7 @@ PIP_PACKAGES=(
   scikit-build-core ninja cmake pytest pytest-asyncio crcmod cbor2 eclipse-zenoh rosbags aiocoap paho-mqtt
   numpy     # the 32-bit float model the robotics kit's results are checked against, bit for bit
   pymavlink # the independent MAVLink peer
+  cobs sliplib # the independent COBS and SLIP peers
 )
 
 missing=()

@@ -36,6 +36,8 @@ BUILT_SOURCES = {
     "motion",
     "telemetry",
     "mavlink",
+    "serial",
+    "port",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"ModbusClientError", "LorawanDeviceError", "LorawanRelayError",
