@@ -49,6 +49,7 @@ PY_TESTS=(
   tests/test_telemetry.py
   tests/test_mavlink.py
   tests/test_serial.py
+  tests/test_can.py
 )
 LD_PRELOAD="$preload" ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" PYTHONPATH="$PWD/build/asan/python" \
   "$PY" -m pytest -q -p no:cacheprovider "${PY_TESTS[@]}"

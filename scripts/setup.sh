@@ -15,6 +15,7 @@ PIP_PACKAGES=(
   numpy     # the 32-bit float model the robotics kit's results are checked against, bit for bit
   pymavlink # the independent MAVLink peer
   cobs sliplib # the independent COBS and SLIP peers
+  python-can cantools # the independent CAN frame and J1939 peers
 )
 
 missing=()

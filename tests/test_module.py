@@ -38,6 +38,7 @@ BUILT_SOURCES = {
     "mavlink",
     "serial",
     "port",
+    "can",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"ModbusClientError", "LorawanDeviceError", "LorawanRelayError",
