@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "sx126x_model.hpp"
+#include "trovik/radios/sx126x/driver.hpp"
 
 namespace trovik::radios::sim {
 
@@ -90,6 +91,8 @@ public:
 Chip Chip::sx126x(const sx126x::Board& board) { return Chip(std::make_shared<State>(board)); }
 
 Family Chip::family() const noexcept { return Family::Sx126x; }
+
+Radio Chip::radio() const { return Radio(sx126x::Driver(spi(), output_line(), input_line(), delay(), state_->board)); }
 
 void Chip::hear(std::span<const std::uint8_t> payload, lora::Decibels rssi, lora::Decibels snr) const {
     Arrival arrival{

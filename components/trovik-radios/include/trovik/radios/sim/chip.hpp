@@ -21,6 +21,7 @@
 #include "trovik/lora/link.hpp"
 #include "trovik/lora/link_budget.hpp"
 #include "trovik/radios/hal.hpp"
+#include "trovik/radios/radio.hpp"
 #include "trovik/radios/radio_config.hpp"
 #include "trovik/radios/sx126x/config.hpp"
 
@@ -56,6 +57,10 @@ public:
     static Chip sx126x(const sx126x::Board& board);
 
     Family family() const noexcept;
+
+    // A radio front end over the family's driver wired to this chip, made but
+    // not started: nothing reaches the chip until `Radio::start`.
+    Radio radio() const;
 
     // A handle: every copy speaks to the same chip, so none of these change the
     // handle itself.

@@ -91,7 +91,7 @@ struct Board {
     Amplifier amplifier = Amplifier::HighPower;
     // SetDio3AsTcxoCtrl voltage code (0 for 1.6 V ... 7 for 3.3 V); none
     // when the module has a crystal.
-    std::optional<std::uint8_t> tcxo_voltage;
+    std::optional<std::uint8_t> tcxo_voltage = std::nullopt;
     std::uint32_t tcxo_settle_us = 0;
     bool dio2_rf_switch = false;
     bool dc_dc = false;
