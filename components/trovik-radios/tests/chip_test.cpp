@@ -121,7 +121,7 @@ TEST_CASE("signal levels: half decibels for strengths, quarters for the SNR, bot
     };
     const Case cases[] = {
         {-8000, 1000, {160, 40, 160}},
-        {-8025, 0, {161, 0, 161}},       // -80.25 dBm: a tie goes to the lower level
+        {-8025, 0, {161, 0, 161}},  // -80.25 dBm: a tie goes to the lower level
         {-8026, -1, {161, 0, 161}},
         {-12000, -1000, {240, 0xD8, 255}},  // below the noise: signal = -130 dBm, clamped
         {-9000, -550, {180, 0xEA, 191}},
@@ -173,14 +173,15 @@ TEST_CASE("continuous reception delivers frame after frame at the same receive b
     wire.command({0x8F, 0x00, 0xF0});  // receive base 0xF0
     wire.irq_mask(0x0002);
     Bytes first(20);
-    for (std::size_t i = 0; i < first.size(); ++i) first[i] = static_cast<std::uint8_t>(i + 1);
+    for (std::size_t i = 0; i < first.size(); ++i)
+        first[i] = static_cast<std::uint8_t>(i + 1);
     chip.hear(first, Decibels(-9000), Decibels(0));
     chip.hear(Bytes{0xAA, 0xBB}, Decibels(-9000), Decibels(0));
     wire.command({0x82, 0xFF, 0xFF, 0xFF});
     CHECK(wire.irq() == 0x0002);
     CHECK(wire.status() == 0x54);
     CHECK(wire.query({0x13, 0x00}, 2) == Bytes{20, 0xF0});
-    CHECK(wire.query({0x1E, 0xF0, 0x00}, 20) == first);       // read back across the wrap
+    CHECK(wire.query({0x1E, 0xF0, 0x00}, 20) == first);                 // read back across the wrap
     CHECK(wire.query({0x1E, 0x00, 0x00}, 4) == Bytes{17, 18, 19, 20});  // the wrapped tail
     wire.command({0x02, 0x00, 0x02});
     CHECK(wire.irq() == 0x0002);
@@ -206,9 +207,9 @@ TEST_CASE("transmission: the frame is recorded with the tuning of its moment") {
     const sim::Chip chip = make_chip();
     Wire wire(chip);
     wire.command({0x86, 0x36, 0x41, 0x99, 0x9A});  // 868.1 MHz
-    wire.command({0x8B, 9, 0x05, 0x03, 0x00});      // SF9, 250 kHz, 4/7
-    wire.command({0x8E, 0xF7, 0x02});               // -9 dBm
-    wire.command({0x0D, 0x07, 0x40, 0x34, 0x44});   // public sync word
+    wire.command({0x8B, 9, 0x05, 0x03, 0x00});     // SF9, 250 kHz, 4/7
+    wire.command({0x8E, 0xF7, 0x02});              // -9 dBm
+    wire.command({0x0D, 0x07, 0x40, 0x34, 0x44});  // public sync word
     wire.command({0x8C, 0x00, 0x0C, 0x01, 3, 0x00, 0x00});
     wire.command({0x0E, 0x00, 0xC1, 0xC2, 0xC3, 0xC4});
     wire.irq_mask(0x0201);
