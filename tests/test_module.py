@@ -15,9 +15,11 @@ ORDER_FILE = pathlib.Path(__file__).resolve().parent.parent / "src" / "registrat
 # its source here, and the registration test checks it landed in its place.
 BUILT_SOURCES = {"lib", "exception", "constant", "constants", "mesh", "routing", "transport", "ros2", "zenoh", "lora",
                  "lora_region", "codec", "bus", "coap",
-                 "loopback", "mqtt", "sync", "ladder"}
+                 "loopback", "mqtt", "sync", "ladder", "lora_radio", "radios"}
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"ModbusClientError", "LorawanDeviceError", "LorawanRelayError"}
+# Sources built in part so far, with the entries they have.
+PARTLY_BUILT = {"radios": {"RadioDutyCycle"}}
 
 
 def registration_order():
@@ -38,7 +40,8 @@ def test_registration_list_is_complete():
 
 
 def test_all_follows_registration_order():
-    expected = [name for source, name in registration_order() if source in BUILT_SOURCES and name not in NOT_YET]
+    expected = [name for source, name in registration_order()
+                if source in BUILT_SOURCES and name not in NOT_YET and name in PARTLY_BUILT.get(source, {name})]
     assert native.__all__ == expected
     for name in native.__all__:
         assert hasattr(native, name), name

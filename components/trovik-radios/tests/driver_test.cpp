@@ -1,12 +1,12 @@
 // The SX126x driver, checked by what it clocks out to a simulated chip.
 #include <doctest/doctest.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "trovik/radios/hal.hpp"
@@ -178,8 +178,8 @@ TEST_CASE("hardware failures end an operation with their own messages") {
     }
     SUBCASE("lines") {
         const sim::Chip chip = sim::Chip::sx126x({});
-        sx126x::Driver driver(chip.spi(), std::make_unique<BrokenLine>(), std::make_unique<BrokenLine>(),
-                              chip.delay(), {});
+        sx126x::Driver driver(chip.spi(), std::make_unique<BrokenLine>(), std::make_unique<BrokenLine>(), chip.delay(),
+                              {});
         CHECK(driver.start().error().message() == "BUSY or NRESET line error: Other");
         CHECK(driver.standby().error().message() == "BUSY or NRESET line error: Other");
     }
