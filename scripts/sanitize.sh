@@ -50,6 +50,7 @@ PY_TESTS=(
   tests/test_mavlink.py
   tests/test_serial.py
   tests/test_can.py
+  tests/test_radio.py
 )
 LD_PRELOAD="$preload" ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" PYTHONPATH="$PWD/build/asan/python" \
   "$PY" -m pytest -q -p no:cacheprovider "${PY_TESTS[@]}"

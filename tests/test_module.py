@@ -39,6 +39,8 @@ BUILT_SOURCES = {
     "serial",
     "port",
     "can",
+    "lora_radio",
+    "radios",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"ModbusClientError", "LorawanDeviceError", "LorawanRelayError",
@@ -46,6 +48,8 @@ NOT_YET = {"ModbusClientError", "LorawanDeviceError", "LorawanRelayError",
            "Pose", "Twist", "DiffDrive", "Ackermann", "SkidSteer", "WheelSpeeds", "Mecanum", "TwoLinkArm",
            "DhParameters", "Transform", "forward_kinematics", "Odometry", "Guidance", "WaypointFollower",
            "obstacle_stop", "EStop", "Watchdog", "Limits", "SafetyGate"}
+# Sources built in part so far, with the entries they have.
+PARTLY_BUILT = {"radios": {"RadioDutyCycle"}}
 
 
 def registration_order():
@@ -66,7 +70,8 @@ def test_registration_list_is_complete():
 
 
 def test_all_follows_registration_order():
-    expected = [name for source, name in registration_order() if source in BUILT_SOURCES and name not in NOT_YET]
+    expected = [name for source, name in registration_order()
+                if source in BUILT_SOURCES and name not in NOT_YET and name in PARTLY_BUILT.get(source, {name})]
     assert native.__all__ == expected
     for name in native.__all__:
         assert hasattr(native, name), name
