@@ -34,4 +34,4 @@ LD_PRELOAD="$preload" ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" PYTHONPATH=
   tests/test_routing.py tests/test_message.py tests/test_binding.py tests/test_bus.py tests/test_loopback.py \
   tests/test_store.py tests/test_transport.py tests/test_runtime.py tests/test_mqtt.py tests/test_coap.py \
   tests/test_kit.py tests/test_telemetry.py \
-  tests/test_mavlink.py
+  tests/test_mavlink.py tests/test_hal.py
