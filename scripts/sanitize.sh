@@ -51,6 +51,7 @@ PY_TESTS=(
   tests/test_serial.py
   tests/test_can.py
   tests/test_radio.py
+  tests/test_hal.py
 )
 LD_PRELOAD="$preload" ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" PYTHONPATH="$PWD/build/asan/python" \
   "$PY" -m pytest -q -p no:cacheprovider "${PY_TESTS[@]}"
