@@ -32,4 +32,5 @@ preload="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)"
 LD_PRELOAD="$preload" ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" PYTHONPATH="$PWD/build/asan/python" \
   "$PY" -m pytest -q -p no:cacheprovider tests/test_codec.py tests/test_zenoh.py tests/test_ros2.py tests/test_mesh.py \
   tests/test_routing.py tests/test_message.py tests/test_binding.py tests/test_bus.py tests/test_loopback.py \
-  tests/test_store.py tests/test_transport.py tests/test_runtime.py tests/test_mqtt.py tests/test_coap.py
+  tests/test_store.py tests/test_transport.py tests/test_runtime.py tests/test_mqtt.py tests/test_coap.py \
+  tests/test_security.py

@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 # fuzz targets that scripts/fuzz.sh runs.
 APT_PACKAGES=(g++ libssl-dev libasio-dev nlohmann-json3-dev doctest-dev ccache mosquitto openssl
               clang-16 libclang-rt-16-dev lld-16)
-PIP_PACKAGES=(scikit-build-core ninja cmake pytest pytest-asyncio crcmod cbor2 eclipse-zenoh rosbags aiocoap paho-mqtt)
+PIP_PACKAGES=(scikit-build-core ninja cmake pytest pytest-asyncio crcmod cbor2 eclipse-zenoh rosbags aiocoap paho-mqtt
+              cryptography PyNaCl)
 
 missing=()
 for p in "${APT_PACKAGES[@]}"; do
