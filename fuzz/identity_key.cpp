@@ -15,10 +15,11 @@
 
 #include "support.hpp"
 #include "trovik/core/text.hpp"
-#include "trovik/security/edwards.hpp"
+#include "trovik/crypto/edwards.hpp"
 #include "trovik/security/identity.hpp"
 
 using namespace trovik::security;
+namespace edwards = trovik::crypto::edwards;
 
 namespace {
 

@@ -5,7 +5,8 @@
 
 #include "binding/binding.hpp"
 #include "security/args.hpp"
-#include "trovik/session/kdf.hpp"
+#include "trovik/crypto/hkdf_sha256.hpp"
+#include "trovik/crypto/hmac_sha256.hpp"
 #include "trovik/session/session.hpp"
 
 namespace trovik::py {
@@ -106,10 +107,10 @@ const Function hkdf_sha256_expand_fn{"hkdf_sha256_expand",
                                      {"salt", "ikm", "info", "length"},
                                      [](ByteView salt, ByteView ikm, ByteView info, std::size_t length) {
                                          // Refused before anything is allocated.
-                                         if (length > session::kHkdfMaxLength)
+                                         if (length > crypto::kHkdfMaxLength)
                                              raise_trovik("length must be at most 8160 bytes");
                                          ByteVec out(length);
-                                         session::hkdf_sha256(salt, ikm, info, out);
+                                         crypto::hkdf_sha256(salt, ikm, info, out);
                                          return out;
                                      }};
 
@@ -119,7 +120,7 @@ const Function hmac_sha256_digest_fn{"hmac_sha256_digest",
                                      "single command, where a whole session would be more than the job needs.",
                                      {"key", "message"},
                                      [](ByteView key, ByteView message) {
-                                         const auto mac = session::hmac_sha256(key, message);
+                                         const auto mac = crypto::hmac_sha256(key, message);
                                          return to_py(std::span<const std::uint8_t>(mac));
                                      }};
 

@@ -15,7 +15,7 @@ std::array<std::uint8_t, 8> little_endian(std::uint64_t value) {
 }  // namespace
 
 Digest entry_digest(std::uint64_t index, const Digest& previous, std::span<const std::uint8_t> payload) {
-    return security::Sha256().update(little_endian(index)).update(previous).update(payload).finish();
+    return crypto::Sha256().update(little_endian(index)).update(previous).update(payload).finish();
 }
 
 std::vector<std::uint8_t> Entry::to_bytes() const {

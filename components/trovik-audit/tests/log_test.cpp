@@ -44,7 +44,7 @@ TEST_CASE("entries chain by digest from a zero start") {
     Bytes preimage(8 + 32);
     const auto payload = text("event 0");
     preimage.insert(preimage.end(), payload.begin(), payload.end());
-    CHECK(entries[0].digest() == security::sha256(preimage));
+    CHECK(entries[0].digest() == crypto::sha256(preimage));
     CHECK(entries[1].previous == entries[0].digest());
     CHECK(entries[2].index == 2);
     CHECK(signer.public_identity().verify(entries[2].digest(), entries[2].signature).has_value());

@@ -1,12 +1,14 @@
 #include "trovik/security/identity.hpp"
 
 #include "trovik/core/text.hpp"
-#include "trovik/security/detail/openssl.hpp"
-#include "trovik/security/edwards.hpp"
+#include "trovik/crypto/detail/openssl.hpp"
+#include "trovik/crypto/edwards.hpp"
 
 namespace trovik::security {
 namespace {
 
+namespace detail = crypto::detail;
+namespace edwards = crypto::edwards;
 using detail::require;
 
 std::shared_ptr<evp_pkey_st> shared_key(EVP_PKEY* key) {
@@ -60,14 +62,7 @@ std::expected<std::span<const std::uint8_t>, core::Error> PublicIdentity::verify
     return payload;
 }
 
-std::string PublicIdentity::fingerprint() const {
-    // The first eight bytes, most significant first, are one 64-bit number in
-    // sixteen hex digits.
-    std::uint64_t head = 0;
-    for (std::size_t i = 0; i < 8; ++i)
-        head = head << 8 | encoded_[i];
-    return core::text::hex_prefixed(head, 18).substr(2);
-}
+std::string PublicIdentity::fingerprint() const { return core::text::hex_bytes(std::span(encoded_).first<8>()); }
 
 DeviceIdentity DeviceIdentity::from_seed(std::span<const std::uint8_t, kSeedSize> seed) {
     auto key = shared_key(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, seed.data(), seed.size()));

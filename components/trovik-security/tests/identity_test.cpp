@@ -4,15 +4,16 @@
 #include <algorithm>
 #include <array>
 #include <string_view>
+#include <vector>
 
-#include "hex.hpp"
-#include "trovik/security/edwards.hpp"
+#include "trovik/core/text.hpp"
+#include "trovik/crypto/edwards.hpp"
 #include "trovik/security/identity.hpp"
 
 namespace trovik::security {
 namespace {
 
-using testing::unhex;
+std::vector<std::uint8_t> unhex(std::string_view text) { return core::text::bytes_from_hex(text).value(); }
 using Key = std::array<std::uint8_t, 32>;
 
 Key key(std::string_view text) {
@@ -121,7 +122,7 @@ TEST_CASE("a fingerprint is the first eight key bytes in lowercase hex") {
 
 // Encodings and what they name, worked out independently of this code.
 TEST_CASE("reading a key refuses what is not a point, and points of small order") {
-    using edwards::PointClass;
+    using crypto::edwards::PointClass;
     const std::string_view p_minus = "ffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f";
     struct Case {
         std::string key;
@@ -152,7 +153,7 @@ TEST_CASE("reading a key refuses what is not a point, and points of small order"
     };
     for (const auto& c : cases) {
         CAPTURE(c.key);
-        CHECK(edwards::classify(key(c.key)) == c.expected);
+        CHECK(crypto::edwards::classify(key(c.key)) == c.expected);
         const auto read = PublicIdentity::from_bytes(key(c.key));
         if (c.expected == PointClass::Usable) {
             CHECK(read.has_value());

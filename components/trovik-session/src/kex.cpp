@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
-#include "trovik/security/detail/openssl.hpp"
+#include "trovik/crypto/detail/openssl.hpp"
 
 namespace trovik::session {
 namespace {
 
-using security::detail::PkeyFree;
-using security::detail::require;
+using crypto::detail::PkeyFree;
+using crypto::detail::require;
 
 struct PkeyCtxFree {
     void operator()(EVP_PKEY_CTX* ctx) const noexcept { EVP_PKEY_CTX_free(ctx); }
@@ -19,7 +19,7 @@ struct PkeyCtxFree {
 AgreementKey AgreementKey::from_seed(std::span<const std::uint8_t, kSize> seed) {
     std::shared_ptr<evp_pkey_st> key(EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, seed.data(), seed.size()),
                                      PkeyFree{});
-    if (!key) security::detail::fail("OpenSSL refused an X25519 key");
+    if (!key) crypto::detail::fail("OpenSSL refused an X25519 key");
     PublicKey public_key;
     std::size_t length = public_key.size();
     require(EVP_PKEY_get_raw_public_key(key.get(), public_key.data(), &length), "X25519 public key unavailable");

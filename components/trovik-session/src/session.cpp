@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "trovik/session/kdf.hpp"
+#include "trovik/crypto/hkdf_sha256.hpp"
 
 namespace trovik::session {
 namespace {
@@ -30,7 +30,7 @@ std::expected<Session, SessionError> Session::establish(
     std::ranges::copy(responder ? local_key : peer_public_key, at);
 
     std::array<std::uint8_t, aead::kKeySize + 3> okm;
-    hkdf_sha256(salt, *shared, info, okm);
+    crypto::hkdf_sha256(salt, *shared, info, okm);
     OPENSSL_cleanse(shared->data(), shared->size());
 
     Session s;
@@ -69,7 +69,8 @@ std::expected<void, SessionError> Session::open(std::uint64_t counter,
     const std::uint64_t behind = above ? 0 : highest_accepted_ - counter;
     if (!above && (behind >= kReplayWindow || (window_ >> behind & 1) != 0))
         return failure(SessionError::Kind::Replayed);
-    if (auto opened = aead::open(key_, nonce(peer_direction_, counter), aad, buffer, tag); !opened) return opened;
+    if (!aead::open(key_, nonce(peer_direction_, counter), aad, buffer, tag))
+        return failure(SessionError::Kind::Unauthenticated);
     if (above) {
         const std::uint64_t shift = counter - highest_accepted_;
         window_ = shift >= kReplayWindow ? 0 : window_ << shift;

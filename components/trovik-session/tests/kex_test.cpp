@@ -3,14 +3,15 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "../../trovik-security/tests/hex.hpp"
+#include "trovik/core/text.hpp"
 #include "trovik/session/kex.hpp"
 
 namespace trovik::session {
 namespace {
 
-using testing::unhex;
+std::vector<std::uint8_t> unhex(std::string_view text) { return core::text::bytes_from_hex(text).value(); }
 using Key = std::array<std::uint8_t, 32>;
 
 Key key(std::string_view text) {

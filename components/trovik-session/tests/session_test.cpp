@@ -7,7 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "trovik/session/kdf.hpp"
+#include "trovik/crypto/chacha20_poly1305.hpp"
+#include "trovik/crypto/hkdf_sha256.hpp"
 #include "trovik/session/session.hpp"
 
 namespace trovik::session {
@@ -41,7 +42,7 @@ struct Pair {
 
 struct Message {
     std::uint64_t counter;
-    aead::Tag tag;
+    crypto::chacha20_poly1305::Tag tag;
     Bytes ciphertext;
 };
 
@@ -86,12 +87,12 @@ TEST_CASE("the key, prefix and nonce come out as the layout says") {
     std::ranges::copy(p.a.public_key(), info.begin() + 17);
     std::ranges::copy(p.b.public_key(), info.begin() + 49);
     std::array<std::uint8_t, 35> okm;
-    hkdf_sha256(kSalt, shared, info, okm);
+    crypto::hkdf_sha256(kSalt, shared, info, okm);
 
     const auto m = sealed_at(p.responder, 0x0102030405060708, "layout");
     std::array<std::uint8_t, 12> nonce = {1, okm[32], okm[33], okm[34], 1, 2, 3, 4, 5, 6, 7, 8};
     Bytes buffer = text("layout");
-    const auto tag = aead::seal(aead::Key(okm.data(), 32), nonce, {}, buffer);
+    const auto tag = crypto::chacha20_poly1305::seal(crypto::chacha20_poly1305::Key(okm.data(), 32), nonce, {}, buffer);
     CHECK(buffer == m.ciphertext);
     CHECK(tag == m.tag);
 }

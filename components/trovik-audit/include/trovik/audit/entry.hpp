@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "trovik/core/error.hpp"
-#include "trovik/security/sha256.hpp"
+#include "trovik/crypto/sha256.hpp"
 #include "trovik/security/signature.hpp"
 
 namespace trovik::audit {
 
-using Digest = security::Sha256Digest;
+using Digest = crypto::Sha256Digest;
 
 // SHA-256 of the index (8 bytes little-endian), the previous digest and the
 // payload. The signature is not part of it: the digest is what is signed.

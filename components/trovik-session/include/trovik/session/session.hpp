@@ -13,11 +13,13 @@
 #include <span>
 #include <string_view>
 
-#include "trovik/session/aead.hpp"
+#include "trovik/crypto/chacha20_poly1305.hpp"
 #include "trovik/session/error.hpp"
 #include "trovik/session/kex.hpp"
 
 namespace trovik::session {
+
+namespace aead = crypto::chacha20_poly1305;
 
 enum class Role : std::uint8_t { Initiator, Responder };
 

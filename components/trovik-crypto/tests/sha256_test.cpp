@@ -2,14 +2,15 @@
 
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
-#include "hex.hpp"
-#include "trovik/security/sha256.hpp"
+#include "trovik/core/text.hpp"
+#include "trovik/crypto/sha256.hpp"
 
-namespace trovik::security {
+namespace trovik::crypto {
 namespace {
 
-using testing::unhex;
+std::vector<std::uint8_t> unhex(std::string_view text) { return core::text::bytes_from_hex(text).value(); }
 
 std::span<const std::uint8_t> bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -46,4 +47,4 @@ TEST_CASE("a copied state carries on from where the original was") {
 }
 
 }  // namespace
-}  // namespace trovik::security
+}  // namespace trovik::crypto

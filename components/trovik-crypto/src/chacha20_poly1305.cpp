@@ -1,14 +1,14 @@
-#include "trovik/session/aead.hpp"
+#include "trovik/crypto/chacha20_poly1305.hpp"
 
 #include <algorithm>
 #include <climits>
 
-#include "trovik/security/detail/openssl.hpp"
+#include "trovik/crypto/detail/openssl.hpp"
 
-namespace trovik::session::aead {
+namespace trovik::crypto::chacha20_poly1305 {
 namespace {
 
-using security::detail::require;
+using detail::require;
 
 struct CtxFree {
     void operator()(EVP_CIPHER_CTX* ctx) const noexcept { EVP_CIPHER_CTX_free(ctx); }
@@ -20,7 +20,7 @@ using Ctx = std::unique_ptr<EVP_CIPHER_CTX, CtxFree>;
 const EVP_CIPHER* chacha20_poly1305() {
     static const EVP_CIPHER* const cipher = [] {
         EVP_CIPHER* fetched = EVP_CIPHER_fetch(nullptr, "ChaCha20-Poly1305", nullptr);
-        if (!fetched) security::detail::fail("OpenSSL offers no ChaCha20-Poly1305");
+        if (!fetched) detail::fail("OpenSSL offers no ChaCha20-Poly1305");
         return fetched;
     }();
     return cipher;
@@ -71,8 +71,8 @@ Tag seal(Key key, Nonce nonce, std::span<const std::uint8_t> aad, std::span<std:
     return tag;
 }
 
-std::expected<void, SessionError> open(Key key, Nonce nonce, std::span<const std::uint8_t> aad,
-                                       std::span<std::uint8_t> buffer, std::span<const std::uint8_t, kTagSize> tag) {
+bool open(Key key, Nonce nonce, std::span<const std::uint8_t> aad, std::span<std::uint8_t> buffer,
+          std::span<const std::uint8_t, kTagSize> tag) {
     const Ctx ctx = start(key, nonce, false);
     Tag expected;
     std::ranges::copy(tag, expected.begin());
@@ -85,9 +85,9 @@ std::expected<void, SessionError> open(Key key, Nonce nonce, std::span<const std
     if (EVP_CipherFinal_ex(ctx.get(), none, &written) != 1) {
         ERR_clear_error();
         if (!buffer.empty()) OPENSSL_cleanse(buffer.data(), buffer.size());
-        return std::unexpected(SessionError{SessionError::Kind::Unauthenticated});
+        return false;
     }
-    return {};
+    return true;
 }
 
-}  // namespace trovik::session::aead
+}  // namespace trovik::crypto::chacha20_poly1305

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-namespace trovik::security::edwards {
+namespace trovik::crypto::edwards {
 
 enum class PointClass : std::uint8_t {
     NotAPoint,   // no point of the curve has this encoding
@@ -17,4 +17,4 @@ enum class PointClass : std::uint8_t {
 // 2^255 - 19 (an unreduced y is accepted), the top bit is the sign of x.
 PointClass classify(std::span<const std::uint8_t, 32> encoded) noexcept;
 
-}  // namespace trovik::security::edwards
+}  // namespace trovik::crypto::edwards

@@ -1,8 +1,8 @@
-#include "trovik/security/sha256.hpp"
+#include "trovik/crypto/sha256.hpp"
 
-#include "trovik/security/detail/openssl.hpp"
+#include "trovik/crypto/detail/openssl.hpp"
 
-namespace trovik::security {
+namespace trovik::crypto {
 namespace {
 
 // Fetched once: an implicit fetch on every digest costs more than hashing a
@@ -49,4 +49,4 @@ Sha256Digest Sha256::finish() {
 
 Sha256Digest sha256(std::span<const std::uint8_t> data) { return Sha256().update(data).finish(); }
 
-}  // namespace trovik::security
+}  // namespace trovik::crypto

@@ -4,13 +4,13 @@
 #include <string_view>
 #include <vector>
 
-#include "../../trovik-security/tests/hex.hpp"
-#include "trovik/session/aead.hpp"
+#include "trovik/core/text.hpp"
+#include "trovik/crypto/chacha20_poly1305.hpp"
 
-namespace trovik::session::aead {
+namespace trovik::crypto::chacha20_poly1305 {
 namespace {
 
-using testing::unhex;
+std::vector<std::uint8_t> unhex(std::string_view text) { return core::text::bytes_from_hex(text).value(); }
 using Bytes = std::vector<std::uint8_t>;
 
 // RFC 8439 section 2.8.2.
@@ -41,7 +41,7 @@ TEST_CASE("sealing and opening match RFC 8439") {
     CHECK(buffer == v.ciphertext);
     CHECK(std::ranges::equal(tag, v.tag));
 
-    REQUIRE(open(v.k(), v.n(), v.aad, buffer, v.t(v.tag)).has_value());
+    REQUIRE(open(v.k(), v.n(), v.aad, buffer, v.t(v.tag)));
     CHECK(std::ranges::equal(buffer, v.text));
 }
 
@@ -63,9 +63,7 @@ TEST_CASE("a message that fails its tag opens to zeros") {
         if (c.tag_byte != SIZE_MAX) tag[c.tag_byte] ^= 0x80;
         if (c.aad_byte != SIZE_MAX) aad[c.aad_byte] ^= 0x10;
         if (c.nonce_byte != SIZE_MAX) nonce[c.nonce_byte] ^= 0x01;
-        const auto opened = open(v.k(), Nonce(nonce.data(), kNonceSize), aad, buffer, v.t(tag));
-        REQUIRE_FALSE(opened.has_value());
-        CHECK(opened.error().message() == "session message failed authentication");
+        CHECK_FALSE(open(v.k(), Nonce(nonce.data(), kNonceSize), aad, buffer, v.t(tag)));
         CHECK(buffer == Bytes(buffer.size(), 0));
     }
 }
@@ -76,9 +74,9 @@ TEST_CASE("an empty message still carries a tag over its associated data") {
     const Tag with_aad = seal(v.k(), v.n(), v.aad, empty);
     const Tag without = seal(v.k(), v.n(), {}, empty);
     CHECK(with_aad != without);
-    CHECK(open(v.k(), v.n(), v.aad, empty, with_aad).has_value());
-    CHECK_FALSE(open(v.k(), v.n(), {}, empty, with_aad).has_value());
+    CHECK(open(v.k(), v.n(), v.aad, empty, with_aad));
+    CHECK_FALSE(open(v.k(), v.n(), {}, empty, with_aad));
 }
 
 }  // namespace
-}  // namespace trovik::session::aead
+}  // namespace trovik::crypto::chacha20_poly1305

@@ -6,13 +6,14 @@
 #include <string_view>
 #include <vector>
 
-#include "../../trovik-security/tests/hex.hpp"
-#include "trovik/session/kdf.hpp"
+#include "trovik/core/text.hpp"
+#include "trovik/crypto/hkdf_sha256.hpp"
+#include "trovik/crypto/hmac_sha256.hpp"
 
-namespace trovik::session {
+namespace trovik::crypto {
 namespace {
 
-using testing::unhex;
+std::vector<std::uint8_t> unhex(std::string_view text) { return core::text::bytes_from_hex(text).value(); }
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
@@ -59,9 +60,9 @@ TEST_CASE("HMAC-SHA256 matches RFC 4231, the long keys hashed first") {
 TEST_CASE("a key of exactly one block is used as it is, one byte longer is hashed") {
     const Bytes block = counting(0, 63);
     const Bytes longer = counting(0, 64);
-    const auto hashed = security::sha256(longer);
+    const auto hashed = sha256(longer);
     CHECK(hmac_sha256(longer, text("m")) == hmac_sha256(hashed, text("m")));
-    CHECK(hmac_sha256(block, text("m")) != hmac_sha256(security::sha256(block), text("m")));
+    CHECK(hmac_sha256(block, text("m")) != hmac_sha256(sha256(block), text("m")));
 }
 
 TEST_CASE("HKDF-SHA256 matches RFC 5869") {
@@ -107,4 +108,4 @@ TEST_CASE("HKDF-SHA256 lengths: nothing, the most, and past the most") {
 }
 
 }  // namespace
-}  // namespace trovik::session
+}  // namespace trovik::crypto

@@ -1,6 +1,6 @@
 #pragma once
-// SHA-256 over data given whole or in pieces: what the audit chain hashes its
-// entries with and what HMAC and HKDF are built on.
+// SHA-256 (FIPS 180-4) over data given whole or in pieces: what the audit
+// chain hashes its entries with and what HMAC and HKDF are built on.
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -8,7 +8,7 @@
 
 struct evp_md_ctx_st;
 
-namespace trovik::security {
+namespace trovik::crypto {
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
 
@@ -39,4 +39,4 @@ private:
 
 Sha256Digest sha256(std::span<const std::uint8_t> data);
 
-}  // namespace trovik::security
+}  // namespace trovik::crypto

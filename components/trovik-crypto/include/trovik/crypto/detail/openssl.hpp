@@ -1,6 +1,6 @@
 #pragma once
-// The OpenSSL habits of the security components, for their sources only (no
-// public header includes this): a call that fails where only memory or a
+// The OpenSSL habits of the components built on it, for their sources only
+// (no public header includes this): a call that fails where only memory or a
 // broken library can make it fail is an internal fault, not a result.
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -9,7 +9,7 @@
 #include <new>
 #include <stdexcept>
 
-namespace trovik::security::detail {
+namespace trovik::crypto::detail {
 
 struct PkeyFree {
     void operator()(EVP_PKEY* key) const noexcept { EVP_PKEY_free(key); }
@@ -34,4 +34,4 @@ inline void require(int ok, const char* what) {
     if (ok != 1) fail(what);
 }
 
-}  // namespace trovik::security::detail
+}  // namespace trovik::crypto::detail

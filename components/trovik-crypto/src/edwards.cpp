@@ -1,11 +1,11 @@
-#include "trovik/security/edwards.hpp"
+#include "trovik/crypto/edwards.hpp"
 
 #include <array>
 
 // Arithmetic modulo p = 2^255 - 19 in five limbs of 51 bits, just enough to
 // decompress a point and multiply it by the cofactor. Nothing here handles
 // secrets, so nothing needs to run in constant time.
-namespace trovik::security::edwards {
+namespace trovik::crypto::edwards {
 namespace {
 
 using u64 = std::uint64_t;
@@ -188,4 +188,4 @@ PointClass classify(std::span<const std::uint8_t, 32> encoded) noexcept {
     return PointClass::Usable;
 }
 
-}  // namespace trovik::security::edwards
+}  // namespace trovik::crypto::edwards
