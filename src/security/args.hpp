@@ -1,6 +1,6 @@
 #pragma once
-// The byte-argument shapes of the security bindings: bytes of one fixed
-// length, and bytes that may be None.
+// The byte shapes of the security bindings: arguments of one fixed length,
+// arguments that may be None, and keys, digests and signatures handed back.
 #include <cstdint>
 #include <span>
 #include <string>
@@ -24,6 +24,10 @@ std::span<const std::uint8_t, N> fixed(ByteView bytes, const char* name, RaiseAs
     }
     return std::span<const std::uint8_t, N>(bytes.data(), N);
 }
+
+// A new `bytes` holding a copy: keys, digests and signatures are fixed-size
+// arrays, which have no conversion of their own.
+inline PyObject* bytes_of(std::span<const std::uint8_t> bytes) { return to_py(bytes); }
 
 // Bytes, with None read as no bytes at all (associated data left out).
 struct OptionalBytes {

@@ -17,8 +17,6 @@ using audit::Verifier;
 using security::DeviceIdentity;
 using security::PublicIdentity;
 
-PyObject* bytes_of(std::span<const std::uint8_t> bytes) { return to_py(bytes); }
-
 Class<Entry> entry_class{
     "AuditEntry", "One signed record, chained onto the one before it.", [](auto& c) {
         c.no_borrow();  // never changes once made

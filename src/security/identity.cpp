@@ -15,8 +15,6 @@ using security::DeviceIdentity;
 using security::PublicIdentity;
 using security::Signature;
 
-PyObject* bytes_of(std::span<const std::uint8_t> bytes) { return to_py(bytes); }
-
 Class<DeviceIdentity> identity_class{
     "DeviceIdentity", "A device's private signing identity.", [](auto& c) {
         c.no_borrow();  // never changes once made

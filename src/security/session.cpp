@@ -35,7 +35,7 @@ Class<AgreementKey> agreement_key_class{
             return AgreementKey::from_seed(fixed<AgreementKey::kSize>(seed, "seed", RaiseAs::TrovikError));
         });
         c.prop("public_key", "The public key to hand to a peer.",
-               [](const AgreementKey& self) { return to_py(std::span<const std::uint8_t>(self.public_key())); });
+               [](const AgreementKey& self) { return bytes_of(self.public_key()); });
     }};
 
 Class<SealedMessage> sealed_message_class{
@@ -121,7 +121,7 @@ const Function hmac_sha256_digest_fn{"hmac_sha256_digest",
                                      {"key", "message"},
                                      [](ByteView key, ByteView message) {
                                          const auto mac = crypto::hmac_sha256(key, message);
-                                         return to_py(std::span<const std::uint8_t>(mac));
+                                         return bytes_of(mac);
                                      }};
 
 }  // namespace
