@@ -16,6 +16,7 @@ PIP_PACKAGES=(
   pymavlink # the independent MAVLink peer
   cobs sliplib # the independent COBS and SLIP peers
   python-can cantools # the independent CAN frame and J1939 peers
+  cryptography PyNaCl # the independent Ed25519, X25519, ChaCha20-Poly1305 and HKDF peers
 )
 
 missing=()

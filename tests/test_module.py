@@ -43,6 +43,9 @@ BUILT_SOURCES = {
     "radios",
     "hal",
     "gpio",
+    "security",
+    "audit",
+    "session",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"ModbusClientError", "LorawanDeviceError", "LorawanRelayError",

@@ -23,6 +23,32 @@ TEST_CASE("prefixed hex pads to the whole width") {
     CHECK(text::hex_prefixed(0, 4) == "0x00");
 }
 
+TEST_CASE("bytes to hex and back") {
+    using Bytes = std::vector<std::uint8_t>;
+    struct Case {
+        std::string_view text;
+        std::optional<Bytes> bytes;
+    };
+    const Case cases[] = {
+        {"", Bytes{}},
+        {"00ff7a", Bytes{0x00, 0xff, 0x7a}},
+        {"0123456789abcdef", Bytes{0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef}},
+        {"ABcd", Bytes{0xab, 0xcd}},
+        {"83 01 02 ", Bytes{0x83, 0x01, 0x02}},
+        {"8", std::nullopt},     // a digit without its pair
+        {"8 3", std::nullopt},   // a byte split by a space
+        {"0x10", std::nullopt},  // no prefix
+        {"g0", std::nullopt},
+        {"1\n", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.text);
+        CHECK(text::bytes_from_hex(c.text) == c.bytes);
+        if (c.bytes && c.text.find_first_of(" ABCDEF") == std::string_view::npos)
+            CHECK(text::hex_bytes(*c.bytes) == c.text);
+    }
+}
+
 TEST_CASE("white space trimming follows Unicode White_Space") {
     CHECK(text::trim_white_space(" 7\n") == "7");
     CHECK(text::trim_white_space("\xe2\x80\x83x\xc2\xa0") == "x");

@@ -1,8 +1,11 @@
 #pragma once
 // The shared ways of printing values in messages and reprs.
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace trovik::core::text {
 
@@ -15,6 +18,14 @@ std::string debug_quoted(std::string_view s);
 // `{:#0Nx}`: "0x" then lowercase hex digits, zero-padded so that the whole
 // text (prefix included) is at least `width` characters.
 std::string hex_prefixed(std::uint64_t value, int width);
+
+// Bytes as lowercase hex, two digits each, high nibble first ("01ab").
+std::string hex_bytes(std::span<const std::uint8_t> bytes);
+
+// The bytes a hex text spells, two digits each in either case; spaces between
+// bytes are skipped so long keys and test vectors may be grouped. Nothing for
+// any other character or a digit left without its pair.
+std::optional<std::vector<std::uint8_t>> bytes_from_hex(std::string_view text);
 
 // Decodes one UTF-8 code point at `pos`, advancing it; returns -1 on an invalid sequence.
 std::int32_t decode_utf8(std::string_view s, std::size_t& pos) noexcept;
