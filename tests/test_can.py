@@ -365,6 +365,27 @@ def test_filters_decide_for_frames_sent_afterwards(nodes):
     assert [f.data for f in drain(d)] == [b"9"]
 
 
+class FiltersMadeOnDemand:
+    """A sequence that makes each filter as it is asked for and keeps none."""
+
+    def __init__(self, *ids):
+        self.ids = ids
+
+    def __len__(self):
+        return len(self.ids)
+
+    def __getitem__(self, i):
+        return native.CanFilter.exact(self.ids[i])
+
+
+def test_filters_a_sequence_makes_on_demand_are_each_kept(nodes):
+    a, b, _ = nodes
+    b.set_filters(FiltersMadeOnDemand(0x100, 0x101, 0x102))
+    for ident in (0x100, 0x101, 0x102, 0x103):
+        a.send(native.can_frame(ident, False, b""))
+    assert [f.id for f in drain(b)] == [0x100, 0x101, 0x102]
+
+
 @pytest.mark.parametrize("filters, error", [("abc", TypeError), ([native.CanFilter.exact(1), 1], TypeError),
                                              (5, TypeError)])
 def test_set_filters_takes_a_sequence_of_filters(nodes, filters, error):

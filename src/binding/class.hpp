@@ -416,6 +416,8 @@ struct In {
     U* operator->() const { return ptr; }
 };
 template <class U>
+inline constexpr bool refers_into_object<In<U>> = true;
+template <class U>
 struct Caster<In<U>> {
     In<U> v;
     explicit Caster(PyObject* o) : v{&static_cast<Instance<U>*>(ClassOf<U>::cls->instance_of(o))->value()} {}

@@ -149,10 +149,17 @@ struct Caster<std::optional<T>> {
         return std::optional<T>(std::move(*inner).get());
     }
 };
-// A list of values (any sequence that is not a str).
+// Whether a converted value points into the Python object it came from, so
+// that object must live as long as the value does.
+template <class T>
+inline constexpr bool refers_into_object = false;
+
+// A list of values (any sequence that is not a str). A sequence may make its
+// items as they are asked for; values that point into their item keep it.
 template <class T>
 struct Caster<std::vector<T>> {
     std::vector<T> v;
+    std::vector<Ref> held;
     explicit Caster(PyObject* o);
     std::vector<T> get() && { return std::move(v); }
 };
@@ -226,6 +233,7 @@ Caster<std::vector<T>>::Caster(PyObject* o) {
         Ref item(check(PySequence_GetItem(o, i)));
         Caster<T> c(item.get());
         v.push_back(std::move(c).get());
+        if constexpr (refers_into_object<T>) held.push_back(std::move(item));
     }
 }
 
