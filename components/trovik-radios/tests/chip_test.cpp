@@ -351,7 +351,8 @@ TEST_CASE("transfers answer too, and an answer longer than the command's is padd
     REQUIRE(spi->transaction(ops).has_value());
     CHECK(in_place == Bytes{0x20, 0x00});
     // An empty read still counts as an answer: the written SetTx is not carried out.
-    hal::SpiOperation empty_read[] = {hal::SpiOperation::write(Bytes{0x83}), hal::SpiOperation::read({})};
+    const Bytes set_tx{0x83};
+    hal::SpiOperation empty_read[] = {hal::SpiOperation::write(set_tx), hal::SpiOperation::read({})};
     REQUIRE(spi->transaction(empty_read).has_value());
     CHECK(chip.sent().empty());
 }
