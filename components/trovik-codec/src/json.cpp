@@ -4,6 +4,7 @@
 
 #include "trovik/core/json_lexer.hpp"
 #include "trovik/core/number_text.hpp"
+#include "trovik/core/text.hpp"
 
 namespace trovik::codec::json {
 namespace {
@@ -104,32 +105,6 @@ private:
     core::json::Lexer lex_;
 };
 
-void write_string(std::string& out, std::string_view s) {
-    static constexpr char hex[] = "0123456789abcdef";
-    out += '"';
-    for (const char ch : s) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out += hex[c >> 4];
-                    out += hex[c & 0xF];
-                } else {
-                    out += ch;
-                }
-        }
-    }
-    out += '"';
-}
-
 struct Writer {
     std::string& out;
 
@@ -144,7 +119,7 @@ struct Writer {
         }
         core::number_text::append_float(out, d, core::number_text::json_double_layout);
     }
-    void operator()(const std::string& s) const { write_string(out, s); }
+    void operator()(const std::string& s) const { core::text::append_json_quoted(out, s); }
     void operator()(const Array& array) const {
         out += '[';
         for (std::size_t i = 0; i < array.size(); ++i) {
@@ -159,7 +134,7 @@ struct Writer {
         for (const auto& [key, value] : object) {
             if (!first) out += ',';
             first = false;
-            write_string(out, key);
+            core::text::append_json_quoted(out, key);
             out += ':';
             std::visit(*this, value.data);
         }
