@@ -53,6 +53,7 @@ PY_TESTS=(
   tests/test_radio.py
   tests/test_hal.py
   tests/test_security.py
+  tests/test_rules.py
 )
 LD_PRELOAD="$preload" ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" PYTHONPATH="$PWD/build/asan/python" \
   "$PY" -m pytest -q -p no:cacheprovider "${PY_TESTS[@]}"

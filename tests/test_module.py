@@ -46,6 +46,7 @@ BUILT_SOURCES = {
     "security",
     "audit",
     "session",
+    "rules",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"ModbusClientError", "LorawanDeviceError", "LorawanRelayError",

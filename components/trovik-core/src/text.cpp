@@ -201,4 +201,30 @@ std::string_view trim_white_space(std::string_view s) noexcept {
     return s.substr(begin, end - begin);
 }
 
+void append_json_quoted(std::string& out, std::string_view s) {
+    static constexpr char hex[] = "0123456789abcdef";
+    out += '"';
+    for (const char ch : s) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    out += "\\u00";
+                    out += hex[c >> 4];
+                    out += hex[c & 0xF];
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    out += '"';
+}
+
 }  // namespace trovik::core::text

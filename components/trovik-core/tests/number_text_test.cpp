@@ -129,6 +129,45 @@ TEST_CASE("a custom layout moves the thresholds and signs the exponent") {
     CHECK(out == "x=2.5");
 }
 
+TEST_CASE("a narrow custom layout without the plus sign") {
+    const FloatLayout narrow{-2, 3, true, false};
+    CHECK(format_float(1e4f, narrow) == "1e4");
+    CHECK(format_float(0.001, narrow) == "1e-3");
+    CHECK(format_float(999.0, narrow) == "999.0");
+}
+
+TEST_CASE("document numbers sign every exponent, each width at its own thresholds") {
+    struct FloatRow {
+        float value;
+        const char* text;
+    };
+    const FloatRow floats[] = {
+        {5.0f, "5.0"},       {600.0f, "600.0"},
+        {0.5f, "0.5"},       {0.05f, "0.05"},
+        {35.25f, "35.25"},   {1e-6f, "0.000001"},
+        {1.5e-7f, "1.5e-7"}, {1e12f, "1000000000000.0"},
+        {1e13f, "1e+13"},    {-2.5e20f, "-2.5e+20"},
+        {0.0f, "0.0"},       {-0.0f, "-0.0"},
+        {0.3f, "0.3"},       {3.4028235e38f, "3.4028235e+38"},
+    };
+    for (const auto& row : floats) {
+        CAPTURE(std::string(row.text));
+        CHECK(format_float(row.value, document_float_layout) == std::string(row.text));
+    }
+    struct DoubleRow {
+        double value;
+        const char* text;
+    };
+    const DoubleRow doubles[] = {
+        {1.0, "1.0"},        {0.00001, "0.00001"}, {1e-6, "1e-6"},      {1e15, "1000000000000000.0"},
+        {1.5e16, "1.5e+16"}, {0.3, "0.3"},         {-1e300, "-1e+300"}, {5e-324, "5e-324"},
+    };
+    for (const auto& row : doubles) {
+        CAPTURE(std::string(row.text));
+        CHECK(format_float(row.value, document_double_layout) == std::string(row.text));
+    }
+}
+
 TEST_CASE("every printed double reads back to the same value") {
     // Sweep a spread of magnitudes, including ones whose shortest digits need all 17.
     for (double v = 1e-300; v < 1e300; v *= 7.3) {

@@ -78,3 +78,22 @@ TEST_CASE("utf-8 validation refuses overlongs and surrogates") {
     CHECK_FALSE(text::is_valid_utf8("\xed\xa0\x80"));
     CHECK_FALSE(text::is_valid_utf8("\xe2\x82"));
 }
+
+TEST_CASE("JSON strings escape only quotes, backslashes and control characters") {
+    struct Case {
+        std::string_view in;
+        const char* out;
+    };
+    const Case cases[] = {
+        {"plain", "\"plain\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {"\b\f\n\r\t", "\"\\b\\f\\n\\r\\t\""},
+        {std::string_view("\x00\x1f\x7f", 3), "\"\\u0000\\u001f\x7f\""},
+        {"/caf\xc3\xa9", "\"/caf\xc3\xa9\""},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        trovik::core::text::append_json_quoted(out, c.in);
+        CHECK(out == std::string(c.out));
+    }
+}

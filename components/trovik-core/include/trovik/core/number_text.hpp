@@ -11,6 +11,7 @@
 //   display         1       0.5    1000000000000000000000   0.00000015 -0
 //   debug           1.0     0.5    1e21                     1.5e-7     -0.0
 //   json (double)   1.0     0.5    1e21                     1.5e-7     -0.0
+//   document        1.0     0.5    1e+21                    1.5e-7     -0.0
 //
 // Infinities and not-a-number are spelled "inf", "-inf" and "NaN" in every
 // layout; a JSON writer that must write null for them checks first.
@@ -51,6 +52,14 @@ inline constexpr FloatLayout json_double_layout{-5, 15, true, false};
 // A JSON number written from a 32-bit float: positional for e from -6 to 12
 // (0.000001, 1000000000000.0), otherwise an exponent (1e13, 1.5e-7).
 inline constexpr FloatLayout json_float_layout{-6, 12, true, false};
+
+// A number in the documents people write and fleets share (profile
+// manifests, rule files), from a 32-bit float: positional for e from -6 to 12
+// like json_float_layout, otherwise an exponent with its sign always written
+// (1e+13, 1.5e-7).
+inline constexpr FloatLayout document_float_layout{-6, 12, true, true};
+// The same for a double: positional for e from -5 to 15 (1e+16, 1e-6).
+inline constexpr FloatLayout document_double_layout{-5, 15, true, true};
 
 void append_float(std::string& out, double value, const FloatLayout& layout);
 void append_float(std::string& out, float value, const FloatLayout& layout);

@@ -15,6 +15,12 @@ namespace trovik::core::text {
 void append_debug_quoted(std::string& out, std::string_view s);
 std::string debug_quoted(std::string_view s);
 
+// Appends `s` as a JSON string: between double quotes, escaping only '"',
+// '\\' and the control characters U+0000 to U+001F (\b \f \n \r \t, the
+// rest as \u00xx in lowercase hex); everything else, "/" and all non-ASCII
+// text included, as it is.
+void append_json_quoted(std::string& out, std::string_view s);
+
 // `{:#0Nx}`: "0x" then lowercase hex digits, zero-padded so that the whole
 // text (prefix included) is at least `width` characters.
 std::string hex_prefixed(std::uint64_t value, int width);
