@@ -1,45 +1,14 @@
-"""A float32 model of the motion kit, shared by the motion and simulation tests.
-
-Every operation is rounded to 32 bits in the documented order with
-numpy.float32; the single-precision sine, cosine, tangent and arctangents
-are the C library's own float functions, called through ctypes, so the
-model and the module round each transcendental the same way while the
-order of the arithmetic is written out here independently.
+"""A float32 model of the motion kit's poses and odometry, shared by the
+motion and simulation tests; each operation is rounded to 32 bits in the
+documented order.
 """
-
-import ctypes
-import ctypes.util
-import math
 
 import numpy as np
 
-f32 = np.float32
-NAN = float("nan")
-INF = float("inf")
-
-_libm = ctypes.CDLL(ctypes.util.find_library("m"))
-
-
-def _float_fn(name, nargs):
-    fn = getattr(_libm, name)
-    fn.restype = ctypes.c_float
-    fn.argtypes = [ctypes.c_float] * nargs
-    return lambda *args: f32(fn(*(float(a) for a in args)))
-
-
-sinf = _float_fn("sinf", 1)
-cosf = _float_fn("cosf", 1)
-tanf = _float_fn("tanf", 1)
-atanf = _float_fn("atanf", 1)
-acosf = _float_fn("acosf", 1)
-atan2f = _float_fn("atan2f", 2)
+from float32_model import cosf, f32, finite, sinf
 
 PI = f32(3.1415927)
 TWO_PI = f32(6.2831855)
-
-
-def finite(x):
-    return bool(np.isfinite(x))
 
 
 def magnitude(v):

@@ -14,7 +14,8 @@ import threading
 import numpy as np
 import pytest
 
-from motion_model import INF, NAN, OdometryModel, f32, magnitude
+from float32_model import INF, NAN, f32
+from motion_model import OdometryModel, magnitude
 
 
 @pytest.fixture(autouse=True)
