@@ -8,14 +8,11 @@ numpy.float32, each operation rounded to 32 bits in the documented order; the
 
 import math
 import random
-import struct
 
 import numpy as np
 import pytest
 
-f32 = np.float32
-NAN = float("nan")
-INF = float("inf")
+from float32_model import INF, NAN, f32, finite, same
 
 
 @pytest.fixture(autouse=True)
@@ -25,27 +22,9 @@ def quiet_numpy():
         yield
 
 
-def bits(x):
-    return struct.pack("<d", float(x))
-
-
-def same(got, want):
-    """Equal as IEEE values, down to the sign of zero; NaN matches NaN."""
-    if want is None or got is None:
-        return got is want
-    want = float(want)
-    if math.isnan(want):
-        return math.isnan(got)
-    return bits(got) == bits(want)
-
-
 def as_f32(x):
     """How an argument arrives: the nearest 32-bit float."""
     return f32(x)
-
-
-def finite(x):
-    return bool(np.isfinite(x))
 
 
 def sample_floats(rng, n, special=0.08):
