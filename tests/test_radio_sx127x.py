@@ -3,6 +3,7 @@ board: the open errors, met on device files that are missing or are none."""
 import errno
 import os
 import sys
+import types
 
 import pytest
 
@@ -167,6 +168,77 @@ def test_transmit_refusals(chip, radio):
         fresh.transmit(b"x")
     assert str(caught.value) == "the radio has not been configured"
     assert chip.sent() == []
+
+
+# ---- against LoRaRF, an independent SX127x driver ----------------------------------------------------
+
+
+@pytest.fixture(scope="module")
+def lorarf():
+    """LoRaRF's SX127x driver writing into a register file of its own instead of a bus. Its package imports
+    RPi.GPIO, which refuses to load anywhere but on a Raspberry Pi: a bare stand-in module serves, since
+    only register access is used."""
+    saved = {name: sys.modules.get(name) for name in ("RPi", "RPi.GPIO")}
+    gpio = types.ModuleType("RPi.GPIO")
+    gpio.BCM, gpio.LOW, gpio.HIGH = 11, 0, 1
+    gpio.setmode = gpio.setwarnings = lambda *args: None
+    rpi = types.ModuleType("RPi")
+    rpi.GPIO = gpio
+    sys.modules.update({"RPi": rpi, "RPi.GPIO": gpio})
+    try:
+        from LoRaRF import SX127x
+    finally:
+        for name, module in saved.items():
+            if module is None:
+                sys.modules.pop(name, None)
+            else:
+                sys.modules[name] = module
+
+    class Registers(SX127x):
+        def __init__(self):
+            self.registers = {}
+
+        def _transfer(self, address, data):
+            if address & 0x80:
+                self.registers[address & 0x7F] = data
+                return 0
+            return self.registers.get(address, 0)
+
+    return Registers
+
+
+@pytest.mark.parametrize("freq", [169_400_000, 433_175_000, 868_100_000, 868_300_000, 915_000_000, 923_300_000])
+@pytest.mark.parametrize("sf, bw, cr, explicit, crc, preamble", [
+    (7, 125_000, 5, True, True, 8), (12, 125_000, 8, True, False, 12), (9, 250_000, 6, False, True, 16),
+    (8, 500_000, 7, True, True, 6), (6, 62_500, 5, False, False, 8), (10, 7_813, 6, True, True, 400),
+    (11, 41_667, 7, False, True, 8), (12, 10_417, 5, True, True, 8),
+])
+def test_registers_agree_with_lorarf(lorarf, freq, sf, bw, cr, explicit, crc, preamble):
+    if bw >= 250_000 and freq <= 175_000_000:
+        pytest.skip("the SX127x has no wide bandwidth this low")
+    link = native.LoraLink(sf, bw, cr, preamble, explicit, crc)
+    chip = native.SimulatedLoraChip.sx127x("PaBoost")
+    radio = chip.radio()
+    radio.configure(freq, link, 14, sync_word=0x34)
+    peer = lorarf()
+    peer.registers.update({0x1D: 0x72, 0x1E: 0x70, 0x26: 0x04})  # the chip's reset values
+    peer.setFrequency(freq)
+    peer.setLoRaModulation(sf, bw, cr, (1_000_000 << sf) // bw > 16_000)  # a symbol past 16 ms
+    peer.setLoRaPacket(peer.HEADER_EXPLICIT if explicit else peer.HEADER_IMPLICIT, preamble, 255, crc)
+    peer.setSyncWord(0x34)
+    ours = {address: radio.read_register(address) for address in (0x06, 0x07, 0x08, 0x1D, 0x1E, 0x20, 0x21, 0x26,
+                                                                  0x31, 0x37, 0x39)}
+    theirs = peer.registers
+    # LoRaRF truncates the frequency word; we round to the nearest step.
+    word = lambda r: r[0x06] << 16 | r[0x07] << 8 | r[0x08]
+    assert word(ours) - word(theirs) in (0, 1)
+    assert word(ours) == round(freq * 2 ** 19 / 32_000_000)
+    assert ours[0x1D] == theirs[0x1D]  # bandwidth, coding rate, header
+    assert ours[0x1E] & 0xFC == theirs[0x1E] & 0xFC  # spreading factor, CRC
+    assert (ours[0x20], ours[0x21]) == (theirs[0x20], theirs[0x21])
+    assert ours[0x26] & 0x08 == theirs[0x26] & 0x08  # low-data-rate optimisation
+    assert (ours[0x31] & 0x07, ours[0x37]) == (theirs[0x31], theirs[0x37])  # detection settings
+    assert ours[0x39] == theirs[0x39]
 
 
 # ---- receiving ------------------------------------------------------------------------------------
