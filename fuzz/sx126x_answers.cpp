@@ -11,39 +11,16 @@
 #include <span>
 #include <string>
 
+#include "radio_script.hpp"
 #include "support.hpp"
 #include "trovik/radios/hal.hpp"
 #include "trovik/radios/sx126x/command.hpp"
 #include "trovik/radios/sx126x/driver.hpp"
 
 using namespace trovik::radios;
+using namespace trovik::radios::fuzzing;
 
 namespace {
-
-// The input, read from the front; zeros once it runs out.
-struct Script {
-    std::span<const std::uint8_t> rest;
-    std::uint8_t next() {
-        if (rest.empty()) return 0;
-        const std::uint8_t b = rest.front();
-        rest = rest.subspan(1);
-        return b;
-    }
-};
-
-struct ScriptedSpi final : hal::SpiDevice {
-    explicit ScriptedSpi(std::shared_ptr<Script> script) : script(std::move(script)) {}
-    std::expected<void, hal::SpiErrorKind> transaction(std::span<hal::SpiOperation> ops) override {
-        const std::uint8_t control = script->next();
-        if (control == 0xEE) return std::unexpected(static_cast<hal::SpiErrorKind>(script->next() % 5));
-        for (hal::SpiOperation& op : ops)
-            if (op.kind == hal::SpiOperation::Kind::Read)
-                for (std::uint8_t& b : op.in)
-                    b = script->next();
-        return {};
-    }
-    std::shared_ptr<Script> script;
-};
 
 struct ScriptedBusy final : hal::InputPin {
     explicit ScriptedBusy(std::shared_ptr<Script> script) : script(std::move(script)) {}
@@ -54,16 +31,6 @@ struct ScriptedBusy final : hal::InputPin {
         return b == 0xFE;
     }
     std::shared_ptr<Script> script;
-};
-
-struct Line final : hal::OutputPin {
-    std::expected<void, hal::PinErrorKind> set_low() override { return {}; }
-    std::expected<void, hal::PinErrorKind> set_high() override { return {}; }
-};
-
-struct NoDelay final : hal::Delay {
-    void delay_ns(std::uint32_t) override {}
-    void delay_us(std::uint32_t) override {}
 };
 
 template <class T>

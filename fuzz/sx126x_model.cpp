@@ -9,12 +9,13 @@
 #include <span>
 #include <vector>
 
+#include "chip_steps.hpp"
 #include "support.hpp"
 #include "trovik/radios/hal.hpp"
 #include "trovik/radios/sim/chip.hpp"
 
 using namespace trovik::radios;
-using trovik::lora::Decibels;
+using namespace trovik::radios::fuzzing;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -38,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const sim::Chip chip = sim::Chip::sx126x({});
     auto spi = chip.spi();
     auto reset = chip.output_line();
-    std::size_t heard = 0;
-    std::size_t sent = 0;
+    AirCounts counts;
 
     // Each step: a control byte, a length byte, then that many bytes.
     while (input.size() >= 2) {
@@ -47,6 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t length = std::min<std::size_t>(input[1], input.size() - 2);
         const Bytes bytes(input.begin() + 2, input.begin() + 2 + static_cast<std::ptrdiff_t>(length));
         input = input.subspan(2 + length);
+        if (shared_step(control, bytes, chip, *spi, *reset, counts)) {
+            check_after_step(chip, counts);
+            continue;
+        }
         switch (control % 8) {
             case 0: command(*spi, bytes); break;
             case 1: {
@@ -60,14 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 FUZZ_CHECK((status & 0x81) == 0);
                 break;
             }
-            case 3:
-                chip.hear(bytes, Decibels(static_cast<std::int8_t>(control) * 100), Decibels(control * 13 - 1500));
-                ++heard;
-                break;
-            case 4:
-                chip.hear_corrupt(Decibels(-9000), Decibels(static_cast<std::int8_t>(control)));
-                ++heard;
-                break;
             case 5: {
                 // The buffer and the registers outside the noise window read back what was written.
                 if (bytes.size() < 2) break;
@@ -84,23 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                            Bytes(bytes.begin() + 1, bytes.end()));
                 break;
             }
-            case 6: FUZZ_CHECK(reset->set_low().has_value()); break;
-            case 7: {
-                Bytes copy = bytes;
-                hal::SpiOperation ops[] = {hal::SpiOperation::transfer_in_place(copy), hal::SpiOperation::pause(10)};
-                FUZZ_CHECK(spi->transaction(ops).has_value());
-                break;
-            }
         }
-        const auto frames = chip.sent();
-        FUZZ_CHECK(frames.size() >= sent);
-        sent = frames.size();
-        for (const sim::Sent& frame : frames)
-            FUZZ_CHECK(frame.payload.size() <= 255);
-        FUZZ_CHECK(chip.waiting() <= heard);
-        const sim::Tuning t = chip.tuning();
-        FUZZ_CHECK(t.link.spreading_factor() >= 5 && t.link.spreading_factor() <= 12);
-        FUZZ_CHECK(t.link.bandwidth_hz() >= 1);
+        check_after_step(chip, counts);
     }
     return 0;
 }

@@ -51,6 +51,7 @@ PY_TESTS=(
   tests/test_serial.py
   tests/test_can.py
   tests/test_radio.py
+  tests/test_radio_sx127x.py
   tests/test_hal.py
   tests/test_security.py
   tests/test_rules.py

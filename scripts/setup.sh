@@ -17,6 +17,7 @@ PIP_PACKAGES=(
   cobs sliplib # the independent COBS and SLIP peers
   python-can cantools # the independent CAN frame and J1939 peers
   cryptography PyNaCl # the independent Ed25519, X25519, ChaCha20-Poly1305 and HKDF peers
+  LoRaRF # the independent SX127x driver whose register settings the SX127x radio's are checked against
 )
 
 missing=()

@@ -38,6 +38,20 @@ radios::sx126x::Board sx126x_board(std::string_view amplifier, std::optional<dou
     return board;
 }
 
+radios::sx127x::Board sx127x_board(std::string_view output, bool tcxo) {
+    radios::sx127x::Board board;
+    if (output == "PaBoost")
+        board.output = radios::sx127x::Output::PaBoost;
+    else if (output == "Rfo")
+        board.output = radios::sx127x::Output::Rfo;
+    else
+        raise_value_error("no amplifier output is named " + std::string(output) + "; use Rfo or PaBoost");
+    board.tcxo = tcxo;
+    return board;
+}
+
+void opened(const radios::on_linux::OpenError& error) { raise_trovik(error.message()); }
+
 lora::Decibels level(const char* name, double db) {
     if (!std::isfinite(db))
         raise_value_error(std::string(name) + " must be a finite number of decibels, not " +

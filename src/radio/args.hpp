@@ -6,7 +6,9 @@
 #include <string_view>
 
 #include "trovik/lora/link_budget.hpp"
+#include "trovik/radios/opening.hpp"
 #include "trovik/radios/sx126x/config.hpp"
+#include "trovik/radios/sx127x/config.hpp"
 
 namespace trovik::py::radio {
 
@@ -17,6 +19,13 @@ namespace trovik::py::radio {
 radios::sx126x::Board sx126x_board(std::string_view amplifier, std::optional<double> tcxo_volts,
                                    std::optional<std::uint32_t> tcxo_settle_us, bool dio2_rf_switch, bool dc_dc,
                                    bool llcc68);
+
+// The board settings of an SX127x module. Raises ValueError for an output
+// other than "PaBoost" or "Rfo".
+radios::sx127x::Board sx127x_board(std::string_view output, bool tcxo);
+
+// Raises TrovikError with the opening's message.
+[[noreturn]] void opened(const radios::on_linux::OpenError& error);
 
 // A level in decibels as hundredths (halves away from zero, saturating).
 // Raises ValueError naming `name` for a value that is not finite.

@@ -15,6 +15,8 @@
 #include "binding/binding.hpp"
 #include "binding/blocking.hpp"
 #include "lora/region.hpp"
+#include "radio/args.hpp"
+#include "trovik/radios/opening.hpp"
 
 namespace trovik::py {
 
@@ -123,9 +125,49 @@ radios::SyncWord sync_word_of(std::optional<std::uint16_t> value) {
     return radios::SyncWord::from_byte(static_cast<std::uint8_t>(*value));
 }
 
+// Opens a module with the interpreter lock released: resetting a chip takes
+// a few tens of milliseconds.
+template <class Open>
+PyObject* open_module(Open open) {
+    auto radio = without_gil(open);
+    if (!radio) opened(radio.error());
+    return make_lora_radio(std::move(*radio));
+}
+
 Class<LoraRadioValue> lora_radio_class{
     "LoraRadio", "A LoRa radio opened on a Linux board or wired to a simulated chip.", [](auto& c) {
         c.no_borrow();  // the radio sits behind its own mutex
+        c.def_static(
+            "open_sx126x",
+            "Opens an SX1261, SX1262, SX1268, or LLCC68 module and resets it, which takes a few tens of "
+            "milliseconds.\n\n"
+            "Raises `TrovikError` when the platform is not Linux, a device cannot be opened, or no chip answers, "
+            "and `ValueError` for an amplifier name or a TCXO voltage the chip has no setting for.",
+            {"spi", "gpio_chip", "busy_line", "reset_line", "amplifier", kw_only, arg("spi_hz").none(),
+             arg("tcxo_volts").none(), arg("tcxo_settle_us").none(), arg("dio2_rf_switch").def(false),
+             arg("dc_dc").def(false), arg("llcc68").def(false)},
+            [](std::string_view spi, std::string_view gpio_chip, std::uint32_t busy_line, std::uint32_t reset_line,
+               std::string_view amplifier, std::optional<std::uint32_t> spi_hz, std::optional<double> tcxo_volts,
+               std::optional<std::uint32_t> tcxo_settle_us, bool dio2_rf_switch, bool dc_dc, bool llcc68) {
+                const auto board = sx126x_board(amplifier, tcxo_volts, tcxo_settle_us, dio2_rf_switch, dc_dc, llcc68);
+                auto wiring = radios::on_linux::Wiring::make(spi, gpio_chip, reset_line);
+                if (spi_hz) wiring.spi_hz = *spi_hz;
+                wiring.busy_line = busy_line;
+                return open_module([&] { return radios::on_linux::open_sx126x(wiring, board); });
+            });
+        c.def_static(
+            "open_sx127x",
+            "Opens an SX1276, SX1277, SX1278, or SX1279 module, such as an RFM95W, and resets it into LoRa mode.\n\n"
+            "Raises `TrovikError` when the platform is not Linux, a device cannot be opened, or no chip answers, "
+            "and `ValueError` for an amplifier output name the chip has no setting for.",
+            {"spi", "gpio_chip", "reset_line", "output", kw_only, arg("spi_hz").none(), arg("tcxo").def(false)},
+            [](std::string_view spi, std::string_view gpio_chip, std::uint32_t reset_line, std::string_view output,
+               std::optional<std::uint32_t> spi_hz, bool tcxo) {
+                const auto board = sx127x_board(output, tcxo);
+                auto wiring = radios::on_linux::Wiring::make(spi, gpio_chip, reset_line);
+                if (spi_hz) wiring.spi_hz = *spi_hz;
+                return open_module([&] { return radios::on_linux::open_sx127x(wiring, board); });
+            });
         c.prop("family", "The family of the radio's chip: `\"Sx126x\"` or `\"Sx127x\"`.",
                [](const LoraRadioValue& r) { return std::string(radios::name(r.family)); });
         c.def(

@@ -76,6 +76,12 @@ Class<SimulatedChipValue> simulated_chip_class{
                              sx126x_board(amplifier, tcxo_volts, tcxo_settle_us, dio2_rf_switch, dc_dc, llcc68);
                          return make(SimulatedChipValue{Chip::sx126x(board)});
                      });
+        c.def_static("sx127x", "A simulated SX1276, SX1277, SX1278, or SX1279, out of reset.",
+                     {"output", kw_only, arg("tcxo").def(false)}, [](std::string_view output, bool tcxo) {
+                         const auto board = sx127x_board(output, tcxo);
+                         return make(SimulatedChipValue{
+                             Chip::sx127x(board.output == radios::sx127x::Output::PaBoost, board.tcxo)});
+                     });
         c.def("radio",
               "A `LoraRadio` wired to the chip, reset as opening a module resets it.\n\n"
               "Every radio made from one chip drives that same chip; frames waiting on\n"

@@ -3,18 +3,32 @@
 #include <algorithm>
 #include <mutex>
 
+#include <variant>
+
 #include "sx126x_model.hpp"
+#include "sx127x_model.hpp"
 #include "trovik/radios/sx126x/driver.hpp"
+#include "trovik/radios/sx127x/driver.hpp"
 
 namespace trovik::radios::sim {
 
 struct Chip::State {
-    explicit State(const sx126x::Board& board) : board(board), model(board) {}
+    explicit State(const sx126x::Board& board) : model(std::in_place_type<Sx126xModel>, board), sx126x_board(board) {}
+    State(bool pa_boost, bool tcxo)
+        : model(std::in_place_type<Sx127xModel>),
+          sx127x_board{pa_boost ? sx127x::Output::PaBoost : sx127x::Output::Rfo, tcxo} {}
+
+    template <class Op>
+    decltype(auto) on_model(Op op) {
+        return std::visit(op, model);
+    }
 
     std::mutex mutex;
-    const sx126x::Board board;
     Air air;
-    Sx126xModel model;
+    std::variant<Sx126xModel, Sx127xModel> model;
+    // The board of the family's driver; the other one is unused.
+    sx126x::Board sx126x_board;
+    sx127x::Board sx127x_board;
 };
 
 namespace {
@@ -25,35 +39,35 @@ class ChipSpi final : public hal::SpiDevice {
 public:
     explicit ChipSpi(std::shared_ptr<State> state) noexcept : state_(std::move(state)) {}
 
-    // One transaction is one command: what it writes, then what it reads
-    // answered from the bytes written so far. A transaction that reads
-    // nothing is carried out as a command once chip select rises.
+    // One transaction is one command or register run: what it writes, then
+    // what it reads answered from the bytes written so far. A transaction
+    // that reads nothing is carried out as a write once chip select rises.
     std::expected<void, hal::SpiErrorKind> transaction(std::span<hal::SpiOperation> operations) override {
         std::lock_guard lock(state_->mutex);
         State& s = *state_;
-        s.model.wake();
+        s.on_model([](auto& model) { model.begin_transaction(); });
         bool answered = false;
         for (hal::SpiOperation& op : operations) {
             switch (op.kind) {
                 case hal::SpiOperation::Kind::Write: sent_.insert(sent_.end(), op.out.begin(), op.out.end()); break;
                 case hal::SpiOperation::Kind::Transfer:
                     sent_.insert(sent_.end(), op.out.begin(), op.out.end());
-                    s.model.answer(sent_, op.in, s.air);
+                    s.on_model([&](auto& model) { model.answer(sent_, op.in, s.air); });
                     answered = true;
                     break;
                 case hal::SpiOperation::Kind::TransferInPlace:
                     sent_.insert(sent_.end(), op.in.begin(), op.in.end());
-                    s.model.answer(sent_, op.in, s.air);
+                    s.on_model([&](auto& model) { model.answer(sent_, op.in, s.air); });
                     answered = true;
                     break;
                 case hal::SpiOperation::Kind::Read:
-                    s.model.answer(sent_, op.in, s.air);
+                    s.on_model([&](auto& model) { model.answer(sent_, op.in, s.air); });
                     answered = true;
                     break;
                 case hal::SpiOperation::Kind::Pause: break;
             }
         }
-        if (!answered) s.model.execute(sent_, s.air);
+        if (!answered) s.on_model([&](auto& model) { model.execute(sent_, s.air); });
         sent_.clear();
         return {};
     }
@@ -70,7 +84,7 @@ public:
     std::expected<void, hal::PinErrorKind> set_low() override {
         std::lock_guard lock(state_->mutex);
         // NRESET: the chip's settings go; the air, what was sent and the noise stay.
-        state_->model.reset();
+        state_->on_model([](auto& model) { model.reset(); });
         return {};
     }
     std::expected<void, hal::PinErrorKind> set_high() override { return {}; }
@@ -90,9 +104,17 @@ public:
 
 Chip Chip::sx126x(const sx126x::Board& board) { return Chip(std::make_shared<State>(board)); }
 
-Family Chip::family() const noexcept { return Family::Sx126x; }
+Chip Chip::sx127x(bool pa_boost, bool tcxo) { return Chip(std::make_shared<State>(pa_boost, tcxo)); }
 
-Radio Chip::radio() const { return Radio(sx126x::Driver(spi(), output_line(), input_line(), delay(), state_->board)); }
+Family Chip::family() const noexcept {
+    // Fixed at construction, so no lock is needed to look.
+    return std::holds_alternative<Sx127xModel>(state_->model) ? Family::Sx127x : Family::Sx126x;
+}
+
+Radio Chip::radio() const {
+    if (family() == Family::Sx127x) return Radio(sx127x::Driver(spi(), output_line(), delay(), state_->sx127x_board));
+    return Radio(sx126x::Driver(spi(), output_line(), input_line(), delay(), state_->sx126x_board));
+}
 
 void Chip::hear(std::span<const std::uint8_t> payload, lora::Decibels rssi, lora::Decibels snr) const {
     Arrival arrival{
@@ -116,7 +138,7 @@ std::vector<Sent> Chip::sent() const {
 
 Tuning Chip::tuning() const {
     std::lock_guard lock(state_->mutex);
-    return state_->model.tuning();
+    return state_->on_model([](const auto& model) { return model.tuning(); });
 }
 
 std::size_t Chip::waiting() const {

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <utility>
+
+#include "saturating.hpp"
 
 namespace trovik::radios::sx126x {
 
@@ -11,13 +12,8 @@ namespace {
 
 using hal::SpiOperation;
 
-constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
-    return a > std::numeric_limits<std::uint64_t>::max() - b ? std::numeric_limits<std::uint64_t>::max() : a + b;
-}
-constexpr std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) noexcept {
-    if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a) return std::numeric_limits<std::uint64_t>::max();
-    return a * b;
-}
+using detail::saturating_add;
+using detail::saturating_mul;
 
 // How often BUSY is looked at while the chip works, and for how long at most.
 // Calibrations and waking from sleep keep it high for a few milliseconds; a

@@ -19,22 +19,10 @@ constexpr std::uint8_t status_data_available = 2;
 constexpr std::uint8_t status_timeout = 3;
 constexpr std::uint8_t status_tx_done = 6;
 
-std::int64_t floor_div(std::int64_t a, std::int64_t b) noexcept {
-    std::int64_t q = a / b;
-    if (a % b != 0 && a < 0) --q;
-    return q;
-}
-
 std::uint8_t rssi_byte(lora::Decibels level) noexcept {
     // Half-decibel steps below 0 dBm: -byte/2 dBm.
     return static_cast<std::uint8_t>(
         std::clamp<std::int64_t>(floor_div(25 - std::int64_t{level.hundredths()}, 50), 0, 255));
-}
-
-std::uint8_t snr_byte(lora::Decibels snr) noexcept {
-    // Quarter-decibel steps, two's complement.
-    const auto quarters = std::clamp<std::int64_t>(floor_div(std::int64_t{snr.hundredths()} + 12, 25), -128, 127);
-    return static_cast<std::uint8_t>(static_cast<std::int8_t>(quarters));
 }
 
 std::uint32_t bandwidth_of_code(std::uint8_t code) noexcept {
@@ -90,7 +78,7 @@ void Sx126xModel::reset() {
     packet_status_ = {0, 0, 0};
 }
 
-void Sx126xModel::wake() {
+void Sx126xModel::begin_transaction() {
     if (mode_ == Mode::Sleep) mode_ = Mode::StandbyRc;
 }
 

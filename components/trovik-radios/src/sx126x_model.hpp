@@ -5,31 +5,15 @@
 // are checked against each other, not against a common misreading.
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <span>
 #include <vector>
 
+#include "air.hpp"
 #include "trovik/radios/sim/chip.hpp"
 #include "trovik/radios/sx126x/config.hpp"
 
 namespace trovik::radios::sim {
-
-// What lies outside the chip's registers: the air, the record of what it
-// sent, and the noise generator. Shared by every model of one chip.
-struct Air {
-    std::deque<Arrival> arrivals;
-    std::vector<Sent> sent;
-    std::uint32_t noise = 0x2545F491;
-
-    // xorshift32; the low byte of each new state.
-    std::uint8_t noise_byte() noexcept {
-        noise ^= noise << 13;
-        noise ^= noise >> 17;
-        noise ^= noise << 5;
-        return static_cast<std::uint8_t>(noise);
-    }
-};
 
 class Sx126xModel {
 public:
@@ -37,8 +21,8 @@ public:
 
     // Everything back to its reset value except the board; awake in STDBY_RC.
     void reset();
-    // A sleeping chip wakes into STDBY_RC at the start of any transaction.
-    void wake();
+    // A transaction begins: a sleeping chip wakes into STDBY_RC.
+    void begin_transaction();
     // Fills `out` with the answer to the bytes sent so far in a transaction.
     void answer(std::span<const std::uint8_t> sent, std::span<std::uint8_t> out, Air& air);
     // Carries out a transaction that read nothing: one command.

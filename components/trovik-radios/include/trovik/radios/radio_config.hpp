@@ -10,9 +10,9 @@
 namespace trovik::radios {
 
 // The chip family behind a radio.
-enum class Family : std::uint8_t { Sx126x };
-// "Sx126x".
-constexpr std::string_view name(Family) noexcept { return "Sx126x"; }
+enum class Family : std::uint8_t { Sx126x, Sx127x };
+// "Sx126x" or "Sx127x".
+constexpr std::string_view name(Family family) noexcept { return family == Family::Sx127x ? "Sx127x" : "Sx126x"; }
 
 // The LoRa sync word. 0x34 is the public one (LoRaWAN) and 0x12 the private
 // one; both have names because the chips spell them in registers of their

@@ -1,9 +1,10 @@
 #pragma once
-// A simulated SX126x: a software model of the chip that stands where a real
-// module's SPI device, lines and delay provider stand, so the unchanged
-// driver and front end run against it anywhere. It works at the level the
-// driver sees, one command per SPI transaction, and keeps the chip's data
-// buffer, sparse registers, interrupt bits, command status and signal-level
+// A simulated SX126x or SX127x: a software model of the chip that stands
+// where a real module's SPI device, lines and delay provider stand, so the
+// unchanged drivers and front end run against it anywhere. It works at the
+// level a driver sees, one SX126x command or one SX127x register run per SPI
+// transaction, and keeps the chip's buffer or FIFO, its registers (the
+// SX127x's two pages), interrupt bits, command status and signal-level
 // encodings. Nothing analogue and nothing timed: a transmission is complete
 // in the transaction that starts it, a reception is decided when the
 // interrupt state is read, BUSY never reads busy and delays return at once.
@@ -55,6 +56,8 @@ class Chip {
 public:
     // A new SX126x out of reset: nothing on the air, nothing sent.
     static Chip sx126x(const sx126x::Board& board);
+    // A new SX127x out of reset, its antenna on PA_BOOST or RFO.
+    static Chip sx127x(bool pa_boost, bool tcxo);
 
     Family family() const noexcept;
 
@@ -76,7 +79,7 @@ public:
     std::size_t waiting() const;
 
     // The chip's hardware, for a driver: its SPI device, a line (driven low it
-    // resets the chip; read, it is always low, as BUSY of an idle chip is)
+    // resets the chip; read, it is always low, as the SX126x's BUSY of an idle chip is)
     // and a delay provider that returns at once.
     std::unique_ptr<hal::SpiDevice> spi() const;
     std::unique_ptr<hal::OutputPin> output_line() const;

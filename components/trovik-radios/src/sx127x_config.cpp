@@ -1,0 +1,48 @@
+#include "trovik/radios/sx127x/config.hpp"
+
+#include <algorithm>
+
+namespace trovik::radios::sx127x {
+
+TxPower TxPower::make(Output output, std::int8_t requested_dbm) noexcept {
+    constexpr std::uint8_t ocp_100ma = 0x2B;
+    constexpr std::uint8_t ocp_140ma = 0x31;
+    constexpr std::uint8_t dac_default = 0x84;
+    constexpr std::uint8_t dac_20dbm = 0x87;
+    if (output == Output::PaBoost) {
+        const std::int8_t p = std::clamp<std::int8_t>(requested_dbm, 2, 20);
+        // Above 17 dBm only the +20 dBm mode reaches, which draws more
+        // current than the default over-current limit allows.
+        if (p >= 18) return {static_cast<std::uint8_t>(0xF0 | (p - 5)), dac_20dbm, ocp_140ma, p};
+        return {static_cast<std::uint8_t>(0xF0 | (p - 2)), dac_default, ocp_100ma, p};
+    }
+    const std::int8_t p = std::clamp<std::int8_t>(requested_dbm, -4, 15);
+    // RFO: MaxPower 0 (10.8 dBm) reaches down to -4 dBm, MaxPower 7 (15 dBm) up to 15.
+    if (p <= 0) return {static_cast<std::uint8_t>(p + 4), dac_default, ocp_100ma, p};
+    return {static_cast<std::uint8_t>(0x70 | p), dac_default, ocp_100ma, p};
+}
+
+std::expected<LoraModulation, Error> LoraModulation::from_link(const lora::LinkSettings& link) noexcept {
+    const auto bandwidth = sx126x::bandwidth_from_hz(link.bandwidth_hz());
+    if (!bandwidth) return std::unexpected(Error::bandwidth(link.bandwidth_hz()));
+    const std::uint8_t sf = link.spreading_factor();
+    if (sf < 6) return std::unexpected(Error::spreading_factor(sf));
+    if (sf == 6 && link.explicit_header) return std::unexpected(Error::of(Error::Kind::Sf6Header));
+    return LoraModulation{
+        *bandwidth,          sf, link.coding_rate_denominator(), link.low_data_rate_optimization(), link.crc,
+        link.explicit_header};
+}
+
+std::optional<std::uint32_t> frequency_word(std::uint32_t frequency_hz) noexcept {
+    const std::uint64_t word = ((std::uint64_t{frequency_hz} << 19) + 16000000) / 32000000;
+    if (word > 0xFFFFFF) return std::nullopt;
+    return static_cast<std::uint32_t>(word);
+}
+
+std::uint16_t symbol_timeout(const lora::LinkSettings& link, std::uint64_t duration_us) noexcept {
+    const std::uint64_t symbol = std::max<std::uint64_t>(link.symbol_time_us(), 1);
+    const std::uint64_t count = duration_us / symbol + (duration_us % symbol != 0 ? 1 : 0);
+    return static_cast<std::uint16_t>(std::clamp<std::uint64_t>(count, 4, 1023));
+}
+
+}  // namespace trovik::radios::sx127x
