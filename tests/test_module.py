@@ -48,6 +48,7 @@ BUILT_SOURCES = {
     "session",
     "rules",
     "sim",
+    "update",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"ModbusClientError", "LorawanDeviceError", "LorawanRelayError",

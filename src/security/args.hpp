@@ -5,8 +5,10 @@
 #include <span>
 #include <string>
 
+#include "binding/call.hpp"
 #include "binding/convert.hpp"
 #include "binding/errors.hpp"
+#include "trovik/security/identity.hpp"
 
 namespace trovik::py {
 
@@ -28,6 +30,14 @@ std::span<const std::uint8_t, N> fixed(ByteView bytes, const char* name, RaiseAs
 // A new `bytes` holding a copy: keys, digests and signatures are fixed-size
 // arrays, which have no conversion of their own.
 inline PyObject* bytes_of(std::span<const std::uint8_t> bytes) { return to_py(bytes); }
+
+// A public key argument, whatever it is called: its length raised as
+// TrovikError "public_key must be exactly 32 bytes", a key that is no curve
+// point as the identity's own error.
+inline security::PublicIdentity read_public_key(ByteView public_key) {
+    return unwrap(security::PublicIdentity::from_bytes(
+        fixed<security::PublicIdentity::kSize>(public_key, "public_key", RaiseAs::TrovikError)));
+}
 
 // Bytes, with None read as no bytes at all (associated data left out).
 struct OptionalBytes {

@@ -48,15 +48,10 @@ Class<AuditLog> log_class{
                      });
     }};
 
-PublicIdentity read_key(ByteView public_key) {
-    return unwrap(
-        PublicIdentity::from_bytes(fixed<PublicIdentity::kSize>(public_key, "public_key", RaiseAs::TrovikError)));
-}
-
 Class<Verifier> verifier_class{
     "AuditVerifier", "Checks a chain one entry at a time, in the order the entries were written.", [](auto& c) {
         c.init({"public_key"}, "Creates a verifier for a chain signed by a 32-byte public key.",
-               [](ByteView public_key) { return Verifier(read_key(public_key)); });
+               [](ByteView public_key) { return Verifier(read_public_key(public_key)); });
         c.def("check",
               "Checks the next entry, returning whether it belongs where it was offered.\n\n"
               "Feeding entries out of order, skipping one, or repeating one is refused\n"
@@ -95,7 +90,7 @@ const Function verify_audit_chain_fn{"verify_audit_chain",
                                      [](ByteView public_key, PyObject* entries) {
                                          const HeldEntries held = hold_entries(entries);
                                          // What verify_chain does, over entries that live in Python objects.
-                                         Verifier verifier(read_key(public_key));
+                                         Verifier verifier(read_public_key(public_key));
                                          for (const Entry* entry : held.entries)
                                              unwrap(verifier.check(*entry));
                                      }};

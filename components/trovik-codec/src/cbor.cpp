@@ -14,7 +14,6 @@ namespace trovik::codec::cbor {
 namespace {
 
 constexpr std::uint8_t break_byte = 0xFF;
-constexpr std::uint8_t info_indefinite = 31;
 
 double half_to_double(std::uint16_t half) {
     const int exponent = (half >> 10) & 0x1F;
@@ -52,14 +51,6 @@ std::optional<std::uint16_t> exact_half(double value) {
     return static_cast<std::uint16_t>(sign | static_cast<std::uint16_t>(steps));
 }
 
-struct Head {
-    std::size_t offset;
-    std::uint8_t major;
-    std::uint8_t info;
-    std::uint64_t value;  // the argument; 0 when the length is indefinite
-    bool indefinite() const { return info == info_indefinite; }
-};
-
 class Reader {
 public:
     explicit Reader(std::span<const std::uint8_t> input) : input_(input) {}
@@ -84,22 +75,13 @@ private:
     std::size_t remaining() const { return input_.size() - pos_; }
 
     bool read_head(Head& head) {
-        if (pos_ >= input_.size()) return end_of_input();
-        head.offset = pos_;
-        const std::uint8_t initial = input_[pos_++];
-        head.major = initial >> 5;
-        head.info = initial & 0x1F;
-        head.value = 0;
-        if (head.info < 24) {
-            head.value = head.info;
-        } else if (head.info <= 27) {
-            const std::size_t width = std::size_t{1} << (head.info - 24);
-            if (remaining() < width) return end_of_input();
-            for (std::size_t i = 0; i < width; ++i)
-                head.value = (head.value << 8) | input_[pos_++];
-        } else if (head.info < info_indefinite) {
-            return malformed(head.offset);  // additional information 28 to 30 is reserved
+        const std::size_t start = pos_;
+        const auto read = cbor::read_head(input_, pos_);
+        if (!read) {
+            if (read.error() == HeadFault::Reserved) return malformed(start);
+            return end_of_input();
         }
+        head = *read;
         return true;
     }
 
@@ -184,16 +166,8 @@ private:
     bool is_bignum(const Head& tag) const {
         if (tag.value != tag_positive_bignum && tag.value != tag_negative_bignum) return false;
         std::size_t at = pos_;
-        if (at >= input_.size() || (input_[at] >> 5) != major_bytes) return false;
-        const std::uint8_t info = input_[at++] & 0x1F;
-        if (info < 24) return info <= 16;
-        if (info > 27) return false;
-        const std::size_t width = std::size_t{1} << (info - 24);
-        if (input_.size() - at < width) return false;
-        std::uint64_t length = 0;
-        for (std::size_t i = 0; i < width; ++i)
-            length = (length << 8) | input_[at + i];
-        return length <= 16;
+        const auto bytes = cbor::read_head(input_, at);
+        return bytes && bytes->major == major_bytes && !bytes->indefinite() && bytes->value <= 16;
     }
 
     bool read_simple(const Head& head, Item& out) {
@@ -292,26 +266,8 @@ core::Error write_error(const WriteError& error) {
 }
 
 void append_head(core::Bytes& out, std::uint8_t major, std::uint64_t value) {
-    const auto initial = static_cast<std::uint8_t>(major << 5);
-    int width;
-    if (value < 24) {
-        out.push_back(static_cast<std::uint8_t>(initial | value));
-        return;
-    } else if (value <= 0xFF) {
-        out.push_back(initial | 24);
-        width = 1;
-    } else if (value <= 0xFFFF) {
-        out.push_back(initial | 25);
-        width = 2;
-    } else if (value <= 0xFFFFFFFF) {
-        out.push_back(initial | 26);
-        width = 4;
-    } else {
-        out.push_back(initial | 27);
-        width = 8;
-    }
-    for (int shift = (width - 1) * 8; shift >= 0; shift -= 8)
-        out.push_back(static_cast<std::uint8_t>(value >> shift));
+    const auto head = encode_head(major, value);
+    out.insert(out.end(), head.view().begin(), head.view().end());
 }
 
 void append_float(core::Bytes& out, double value) {

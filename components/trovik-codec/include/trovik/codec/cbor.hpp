@@ -10,20 +10,11 @@
 #include <variant>
 #include <vector>
 
+#include "trovik/codec/cbor_head.hpp"
 #include "trovik/core/error.hpp"
 #include "trovik/core/message.hpp"
 
 namespace trovik::codec::cbor {
-
-// Major types of the initial byte.
-inline constexpr std::uint8_t major_unsigned = 0;
-inline constexpr std::uint8_t major_negative = 1;
-inline constexpr std::uint8_t major_bytes = 2;
-inline constexpr std::uint8_t major_text = 3;
-inline constexpr std::uint8_t major_array = 4;
-inline constexpr std::uint8_t major_map = 5;
-inline constexpr std::uint8_t major_tag = 6;
-inline constexpr std::uint8_t major_simple = 7;
 
 // Tags 2 and 3: an unsigned or negative bignum over a byte string.
 inline constexpr std::uint64_t tag_positive_bignum = 2;
