@@ -58,6 +58,7 @@ PY_TESTS=(
   tests/test_motion.py
   tests/test_sim.py
   tests/test_update.py
+  tests/test_sensors.py
 )
 LD_PRELOAD="$preload" ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" PYTHONPATH="$PWD/build/asan/python" \
   "$PY" -m pytest -q -p no:cacheprovider "${PY_TESTS[@]}"

@@ -19,6 +19,13 @@ PIP_PACKAGES=(
   cryptography PyNaCl # the independent Ed25519, X25519, ChaCha20-Poly1305 and HKDF peers
   LoRaRF # the independent SX127x driver whose register settings the SX127x radio's are checked against
 )
+# Peers installed without their dependencies: they are drivers for boards, and
+# pull in board support (Blinka, smbus) that tests/test_sensors.py stands in for.
+PIP_NO_DEPS=(
+  adafruit-circuitpython-ina219 adafruit-circuitpython-ads1x15 # independent INA219 and ADS1115 drivers, run over our simulated parts
+  adafruit-circuitpython-busdevice adafruit-circuitpython-register # what those two drivers are built on
+  opt3001 # an independent OPT3001 driver, run over our simulated part
+)
 
 missing=()
 for p in "${APT_PACKAGES[@]}"; do
@@ -39,6 +46,14 @@ done
 if ((${#need[@]})); then
   echo "setup: installing ${need[*]}"
   "$PY" -m pip install -q --root-user-action=ignore "${need[@]}"
+fi
+need=()
+for p in "${PIP_NO_DEPS[@]}"; do
+  "$PY" -m pip show -q "$p" >/dev/null 2>&1 || need+=("$p")
+done
+if ((${#need[@]})); then
+  echo "setup: installing ${need[*]} (without dependencies)"
+  "$PY" -m pip install -q --root-user-action=ignore --no-deps "${need[@]}"
 fi
 
 # The module: a persistent build directory and ccache keep rebuilds short.
