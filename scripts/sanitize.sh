@@ -59,6 +59,7 @@ PY_TESTS=(
   tests/test_sim.py
   tests/test_update.py
   tests/test_sensors.py
+  tests/test_modbus.py
 )
 LD_PRELOAD="$preload" ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" PYTHONPATH="$PWD/build/asan/python" \
   "$PY" -m pytest -q -p no:cacheprovider "${PY_TESTS[@]}"

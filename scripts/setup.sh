@@ -18,6 +18,8 @@ PIP_PACKAGES=(
   python-can cantools # the independent CAN frame and J1939 peers
   cryptography PyNaCl # the independent Ed25519, X25519, ChaCha20-Poly1305 and HKDF peers
   LoRaRF # the independent SX127x driver whose register settings the SX127x radio's are checked against
+  'pymodbus<4' # the independent Modbus RTU framer, serial server and client (its data stores change in 4)
+  pyserial # the terminals pymodbus's serial server and client open
 )
 # Peers installed without their dependencies: they are drivers for boards, and
 # pull in board support (Blinka, smbus) that tests/test_sensors.py stands in for.
@@ -41,7 +43,7 @@ fi
 PY=${PYTHON:-python3}
 need=()
 for p in "${PIP_PACKAGES[@]}"; do
-  "$PY" -m pip show -q "$p" >/dev/null 2>&1 || need+=("$p")
+  "$PY" -m pip show -q "${p%%[<>=]*}" >/dev/null 2>&1 || need+=("$p")
 done
 if ((${#need[@]})); then
   echo "setup: installing ${need[*]}"

@@ -9,6 +9,7 @@
 
 #include "binding/binding.hpp"
 #include "binding/blocking.hpp"
+#include "serial/settings_arg.hpp"
 #include "trovik/serial/port.hpp"
 
 namespace trovik::py {
@@ -30,14 +31,6 @@ using serial::Duration;
 using serial::PortStep;
 using serial::SerialPort;
 using serial::Settings;
-
-// Settings from the three arguments every port and timing function takes,
-// refused with ValueError.
-Settings settings_of(std::uint32_t baud, std::string_view parity, std::uint8_t stop_bits) {
-    std::expected<Settings, serial::SettingsError> settings = Settings::make(baud, parity, stop_bits);
-    if (!settings) raise_value_error(settings.error().message());
-    return *settings;
-}
 
 const Function serial_bits_per_character_fn{
     "serial_bits_per_character",

@@ -1,23 +1,11 @@
 #include "trovik/mavlink/crc.hpp"
 
-#include <array>
+#include "trovik/core/crc16.hpp"
 
 namespace trovik::mavlink {
 namespace {
 
-// The byte table of the reflected polynomial: the register after shifting
-// one byte through it, low bit first.
-constexpr std::array<std::uint16_t, 256> make_table() {
-    std::array<std::uint16_t, 256> t{};
-    for (unsigned i = 0; i < 256; ++i) {
-        auto r = static_cast<std::uint16_t>(i);
-        for (int bit = 0; bit < 8; ++bit)
-            r = static_cast<std::uint16_t>((r & 1) ? (r >> 1) ^ 0x8408 : r >> 1);
-        t[i] = r;
-    }
-    return t;
-}
-constexpr std::array<std::uint16_t, 256> kTable = make_table();
+constexpr core::Crc16Table kTable = core::reflected_crc16_table(0x8408);
 
 std::span<const std::uint8_t> bytes_of(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
@@ -26,13 +14,11 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
 }  // namespace
 
 std::uint16_t crc16_update(std::uint16_t crc, std::uint8_t byte) noexcept {
-    return static_cast<std::uint16_t>((crc >> 8) ^ kTable[(crc ^ byte) & 0xFF]);
+    return core::reflected_crc16_update(kTable, crc, byte);
 }
 
 std::uint16_t crc16_update(std::uint16_t crc, std::span<const std::uint8_t> data) noexcept {
-    for (std::uint8_t b : data)
-        crc = static_cast<std::uint16_t>((crc >> 8) ^ kTable[(crc ^ b) & 0xFF]);
-    return crc;
+    return core::reflected_crc16_update(kTable, crc, data);
 }
 
 std::uint8_t message_crc_extra(std::string_view name, std::span<const FieldDef> fields) noexcept {
