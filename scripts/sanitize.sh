@@ -48,6 +48,7 @@ PY_TESTS=(
   tests/test_kit.py
   tests/test_telemetry.py
   tests/test_mavlink.py
+  tests/test_mavlink_dialect.py
   tests/test_serial.py
   tests/test_can.py
   tests/test_radio.py

@@ -44,6 +44,21 @@ std::int64_t to_i64(PyObject* o) {
     return v;
 }
 
+WideInt to_wide_int(PyObject* o) {
+    Ref index(check(PyNumber_Index(o)));
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+    if (v == -1 && PyErr_Occurred()) throw PendingError{};
+    if (overflow == 0) return {v < 0, static_cast<std::uint64_t>(v)};
+    if (overflow < 0) raise_overflow_error(kOutOfRange);
+    const unsigned long long u = PyLong_AsUnsignedLongLong(index.get());
+    if (u == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
+        PyErr_Clear();
+        raise_overflow_error(kOutOfRange);
+    }
+    return {false, u};
+}
+
 double to_double(PyObject* o) {
     double v = PyFloat_AsDouble(o);
     if (v == -1.0 && PyErr_Occurred()) throw PendingError{};

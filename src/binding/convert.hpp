@@ -27,6 +27,13 @@ long long int_in_range(PyObject* o, long long lo, long long hi);
 std::uint64_t to_u64(PyObject* o);
 std::int64_t to_i64(PyObject* o);
 double to_double(PyObject* o);
+// An integer from -2^63 to 2^64 - 1: wider than either 64-bit type alone,
+// for fields that may be signed or unsigned. `OverflowError` outside.
+struct WideInt {
+    bool negative;  // then `bits` holds the value as a signed 64-bit number
+    std::uint64_t bits;
+};
+WideInt to_wide_int(PyObject* o);
 bool to_bool(PyObject* o);
 std::string_view to_text(PyObject* o);
 
@@ -88,6 +95,12 @@ struct Caster<long long> {
     long long v;
     explicit Caster(PyObject* o) : v(to_i64(o)) {}
     long long get() const { return v; }
+};
+template <>
+struct Caster<WideInt> {
+    WideInt v;
+    explicit Caster(PyObject* o) : v(to_wide_int(o)) {}
+    WideInt get() const { return v; }
 };
 template <>
 struct Caster<double> {

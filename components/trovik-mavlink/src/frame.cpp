@@ -50,7 +50,7 @@ std::expected<Frame, MavlinkError> Frame::assemble_v2(Header header, std::uint32
                                                       std::span<const std::uint8_t> payload, std::uint8_t crc_extra,
                                                       std::uint8_t incompat_flags) {
     if (payload.size() > kMaxPayloadLen) return fail(Kind::PayloadTooLong);
-    if (msgid > kMaxMessageId) return fail(Kind::MessageIdTooLarge, msgid);
+    if (auto checked = check_message_id(msgid); !checked) return std::unexpected(checked.error());
     const std::size_t len = trimmed_len(payload);
     Frame f;
     auto& b = f.buf_;

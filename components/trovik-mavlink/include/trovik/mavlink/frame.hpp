@@ -32,6 +32,13 @@ inline constexpr std::uint8_t kIncompatSigned = 0x01;
 // MAVLink 2 carries a message id in 24 bits.
 inline constexpr std::uint32_t kMaxMessageId = 0xFFFFFF;
 
+// Refuses an id past 24 bits: a frame would carry another message. Every
+// place a message id enters (frames, dialects, message shapes) asks here.
+inline std::expected<void, MavlinkError> check_message_id(std::uint32_t msgid) noexcept {
+    if (msgid > kMaxMessageId) return std::unexpected(MavlinkError{MavlinkError::Kind::MessageIdTooLarge, msgid});
+    return {};
+}
+
 // The addressing fields a sender stamps on every frame. The caller advances
 // the sequence; it wraps at 256.
 struct Header {
