@@ -18,6 +18,7 @@ PIP_PACKAGES=(
   python-can cantools # the independent CAN frame and J1939 peers
   cryptography PyNaCl # the independent Ed25519, X25519, ChaCha20-Poly1305 and HKDF peers
   LoRaRF # the independent SX127x driver whose register settings the SX127x radio's are checked against
+  liblora pycryptodome # the independent LoRaWAN frame, MIC and join peer (from Basic MAC) and the AES it runs on
 )
 
 missing=()
