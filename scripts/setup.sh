@@ -20,6 +20,7 @@ PIP_PACKAGES=(
   LoRaRF # the independent SX127x driver whose register settings the SX127x radio's are checked against
   'pymodbus<4' # the independent Modbus RTU framer, serial server and client (its data stores change in 4)
   pyserial # the terminals pymodbus's serial server and client open
+  liblora pycryptodome # the independent LoRaWAN frame, MIC and join peer (from Basic MAC) and the AES it runs on
 )
 # Peers installed without their dependencies: they are drivers for boards, and
 # pull in board support (Blinka, smbus) that tests/test_sensors.py stands in for.

@@ -55,6 +55,8 @@ BUILT_SOURCES = {
     "sensors_driver",
     "update",
     "modbus",
+    "lorawan",
+    "lorawan_link",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"LorawanDeviceError", "LorawanRelayError",
@@ -89,7 +91,11 @@ PARTLY_BUILT = {"radios": {"RadioDutyCycle"},
                 "sensors_driver": {
                     "Opt3001Reading", "Ina219Reading", "Ina226Reading", "Ads1115Sample", "Opt3001", "Ina219", "Ina226",
                     "Ads1115", "opt3001_sim_part", "opt3001_sim_reporting", "ina219_sim_part", "ina219_sim_reporting",
-                    "ina226_sim_part", "ina226_sim_reporting", "ads1115_sim_part", "ads1115_sim_reporting"}}
+                    "ina226_sim_part", "ina226_sim_reporting", "ads1115_sim_part", "ads1115_sim_reporting"},
+                "lorawan": {"LorawanSession", "LorawanDevice", "LorawanJoinAccept", "LorawanRxData", "LorawanHeader",
+                            "LorawanJoinRequest", "LorawanGrant", "lorawan_parse_header",
+                            "lorawan_parse_join_request", "LorawanWorKeys"},
+                "lorawan_link": {"LorawanCfList"}}
 
 
 def registration_order():
