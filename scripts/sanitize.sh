@@ -60,6 +60,8 @@ PY_TESTS=(
   tests/test_sim.py
   tests/test_update.py
   tests/test_sensors.py
+  tests/test_bosch_sensors.py
+  tests/test_gpio.py
   tests/test_modbus.py
   tests/test_lorawan.py
 )

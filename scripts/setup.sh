@@ -28,6 +28,7 @@ PIP_NO_DEPS=(
   adafruit-circuitpython-ina219 adafruit-circuitpython-ads1x15 # independent INA219 and ADS1115 drivers, run over our simulated parts
   adafruit-circuitpython-busdevice adafruit-circuitpython-register # what those two drivers are built on
   opt3001 # an independent OPT3001 driver, run over our simulated part
+  adafruit-circuitpython-bme280 adafruit-circuitpython-bmp280 # independent BME280 and BMP280 drivers (float compensation), run over our simulated parts
 )
 
 missing=()

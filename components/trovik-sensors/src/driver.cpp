@@ -54,5 +54,10 @@ hal::BusResult I2cRegisters::write_register(std::uint8_t reg, std::uint8_t value
     return bus.write(address, bytes);
 }
 
+hal::BusResult I2cRegisters::read_registers(std::uint8_t reg, std::span<std::uint8_t> out) const {
+    const std::array<std::uint8_t, 1> pointer{reg};
+    return bus.write_read(address, pointer, out);
+}
+
 }  // namespace driver
 }  // namespace trovik::sensors

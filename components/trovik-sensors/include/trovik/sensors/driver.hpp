@@ -9,6 +9,7 @@
 // part would have needed.
 #include <cstdint>
 #include <expected>
+#include <span>
 
 #include "trovik/hal/bus.hpp"
 #include "trovik/sensors/error.hpp"
@@ -48,6 +49,9 @@ struct I2cRegisters {
 
     // One transaction of two bytes: the register, then the value.
     hal::BusResult write_register(std::uint8_t reg, std::uint8_t value) const;
+    // One transaction: the register written, then `out.size()` bytes read
+    // from it on, the part advancing its own pointer.
+    hal::BusResult read_registers(std::uint8_t reg, std::span<std::uint8_t> out) const;
 };
 
 }  // namespace trovik::sensors::driver
