@@ -50,6 +50,7 @@ BUILT_SOURCES = {
     "audit",
     "session",
     "rules",
+    "profile",
     "sim",
     "sensors",
     "sensors_driver",
@@ -62,6 +63,8 @@ BUILT_SOURCES = {
 NOT_YET = {"LorawanDeviceError", "LorawanRelayError"}
 # Sources built in part so far, with the entries they have.
 PARTLY_BUILT = {"radios": {"RadioDutyCycle"},
+                # manifests read and written so far
+                "profile": {"Profile"},
                 # the TI power, ADC and light chips so far
                 "sensors": {
                     "Ads1115Config", "ina219_calibration", "ina219_minimum_current_lsb_microamps", "ina219_shunt_register",

@@ -12,25 +12,6 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// "unknown field `x`, expected one of `a`, `b`": the expected keys listed the
-// way the explainer reads them back.
-std::string unknown_field(std::string_view key, std::span<const std::string_view> keys) {
-    std::string out = "unknown field `";
-    out += key;
-    if (keys.empty()) return out + "`, there are no fields";
-    out += "`, expected ";
-    if (keys.size() == 1) return out + "`" + std::string(keys[0]) + "`";
-    if (keys.size() == 2) return out + "`" + std::string(keys[0]) + "` or `" + std::string(keys[1]) + "`";
-    out += "one of ";
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (i) out += ", ";
-        out += '`';
-        out += keys[i];
-        out += '`';
-    }
-    return out;
-}
-
 // A number as a wrong-typed value shows it: integers as written, floats with
 // their point ("floating point `1.0`").
 std::string unexpected_number(const core::json::Number& n) {
@@ -42,11 +23,34 @@ std::string unexpected_number(const core::json::Number& n) {
 
 }  // namespace
 
+std::string expected_names(std::span<const std::string_view> names) {
+    std::string out;
+    if (names.size() == 1) return out + "`" + std::string(names[0]) + "`";
+    if (names.size() == 2) return out + "`" + std::string(names[0]) + "` or `" + std::string(names[1]) + "`";
+    out += "one of ";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i) out += ", ";
+        out += '`';
+        out += names[i];
+        out += '`';
+    }
+    return out;
+}
+
+std::string unknown_field(std::string_view key, std::span<const std::string_view> keys) {
+    std::string out = "unknown field `";
+    out += key;
+    if (keys.empty()) return out + "`, there are no fields";
+    return out + "`, expected " + expected_names(keys);
+}
+
 bool Reader::refuse(std::string message) {
     lex_.fail_with(std::move(message));
     unplaced_ = true;
     return false;
 }
+
+bool Reader::refuse_here(std::string message) { return lex_.fail_with(std::move(message) + lex_.position_after()); }
 
 void Reader::place() {
     if (!unplaced_) return;
@@ -122,6 +126,52 @@ bool Reader::f32(float& out) {
     // magnitude beyond the float range into an infinity.
     std::visit([&](auto v) { out = static_cast<float>(v); }, n);
     return true;
+}
+
+bool Reader::number(core::json::Number& out) {
+    const auto c = lex_.peek_token();
+    if (!c) return eof_value();
+    if (*c != '-' && !is_digit(*c)) return invalid_type("a number");
+    return lex_.read_number(out);
+}
+
+bool Reader::u64(std::uint64_t& out) {
+    const auto c = lex_.peek_token();
+    if (!c) return eof_value();
+    if (*c != '-' && !is_digit(*c)) return invalid_type("u64");
+    core::json::Number n;
+    if (!lex_.read_number(n)) return false;
+    if (const auto* u = std::get_if<std::uint64_t>(&n)) {
+        out = *u;
+        return true;
+    }
+    if (const auto* i = std::get_if<std::int64_t>(&n))
+        return refuse_here("invalid value: integer `" + std::to_string(*i) + "`, expected u64");
+    return refuse_here("invalid type: " + unexpected_number(n) + ", expected u64");
+}
+
+bool Reader::skip() {
+    const auto c = lex_.peek_token();
+    if (!c) return eof_value();
+    switch (*c) {
+        case 'n': return lex_.read_literal("null");
+        case 't': return lex_.read_literal("true");
+        case 'f': return lex_.read_literal("false");
+        case '"': {
+            std::string s;
+            return lex_.read_string(s);
+        }
+        case '[': return array([&](std::size_t) { return skip(); });
+        case '{': {
+            std::vector<std::string> keys;
+            return map(keys, [&](std::size_t) { return skip(); });
+        }
+        default: {
+            if (*c != '-' && !is_digit(*c)) return lex_.fail("expected value");
+            core::json::Number n;
+            return lex_.read_number(n);
+        }
+    }
 }
 
 // A null, or a value that `read` reads.
@@ -212,6 +262,39 @@ bool Reader::array(FieldReader read_element) {
         if (!more) break;
     }
     return end_array(true);
+}
+
+bool Reader::map(std::vector<std::string>& keys, FieldReader read_value) {
+    const auto c = lex_.peek_token();
+    if (!c) return eof_value();
+    if (*c != '{') return invalid_type("a map");
+    lex_.advance();
+    bool first = true;
+    for (;;) {
+        bool more = false;
+        bool read = next_member(first, more, '}');
+        if (read && more) {
+            read = lex_.read_string(keys.emplace_back());
+            if (read) {
+                const auto colon = lex_.peek_token();
+                if (!colon)
+                    read = lex_.fail("EOF while parsing an object");
+                else if (*colon != ':')
+                    read = lex_.fail("expected `:`");
+                else {
+                    lex_.advance();
+                    read = read_value(keys.size() - 1);
+                }
+            }
+        }
+        if (!read) {
+            end_object(false);
+            place();
+            return false;
+        }
+        if (!more) break;
+    }
+    return end_object(true);
 }
 
 bool Reader::record(const RecordShape& shape, FieldReader read_field) {

@@ -32,6 +32,14 @@ struct RecordShape {
     std::span<const bool> required;
 };
 
+// "unknown field `x`, expected one of `a`, `b`, `c`" (or "expected `a`",
+// "expected `a` or `b`"): the refusal of a key a record does not have, in the
+// words the "did you mean" explainer reads back.
+std::string unknown_field(std::string_view key, std::span<const std::string_view> keys);
+// The expected part of such a refusal, also of an unknown variant: "`a`",
+// "`a` or `b`", "one of `a`, `b`, `c`".
+std::string expected_names(std::span<const std::string_view> names);
+
 // A small callable reference, so that records read through one non-template
 // function whatever reads their fields.
 class FieldReader {
@@ -68,8 +76,28 @@ public:
         return array(FieldReader(read_element));
     }
 
+    // An object of any string keys, such as a map from locale tag to text:
+    // each key is appended to `keys`, then `read_value(i)` reads the value of
+    // keys[i]. A key may repeat; the caller decides which one counts.
+    bool map(std::vector<std::string>& keys, FieldReader read_value);
+    template <class F>
+    bool map(std::vector<std::string>& keys, F&& read_value) {
+        return map(keys, FieldReader(read_value));
+    }
+
+    // The first byte of the next value, for values read by their JSON type;
+    // nothing at the end of the text.
+    std::optional<char> peek() { return lex_.peek_token(); }
+    // Any value, read and dropped: an untagged value of no known shape is
+    // refused only once it has been read whole.
+    bool skip();
+
     bool string(std::string& out);
     bool boolean(bool& out);
+    // Any JSON number as written.
+    bool number(core::json::Number& out);
+    // A whole number from 0 to 2^64 - 1.
+    bool u64(std::uint64_t& out);
     // Any JSON number, narrowed to the nearest 32-bit float: an integer
     // directly, anything else through the nearest double. A magnitude beyond
     // the 32-bit range becomes an infinity.
@@ -83,6 +111,13 @@ public:
     // that reads but does not convert: the enclosing record or array adds
     // the position it stops at; a refusal of the whole document has none.
     bool refuse(std::string message);
+    // A refusal at the position reading stands at now, just after the value
+    // it is about.
+    bool refuse_here(std::string message);
+
+    // Refuses the value reading stands before as not being `expected`
+    // ("invalid type: null, expected enum Viz").
+    bool wrong_type(std::string_view expected) { return invalid_type(expected); }
 
     // After the document: anything but white space is refused.
     bool finish();
