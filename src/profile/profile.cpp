@@ -23,14 +23,14 @@ Class<Profile> profile_class{
         c.no_borrow();  // immutable: every change makes a new profile
         c.prop("name", "The profile's stable, human-readable name.", [](const Profile& p) { return p.name; });
         c.prop("topic", "The one topic each reading is published to.", [](const Profile& p) { return p.topic; });
-        c.prop("description", "What the profile is for, or `None`.",
-               [](const Profile& p) { return p.description; });
+        c.prop("description", "What the profile is for, or `None`.", [](const Profile& p) { return p.description; });
         c.def("to_json", "The profile's manifest, pretty-printed JSON.",
               [](const Profile& p) { return unwrap(p.to_json()); });
         c.def_static("from_json",
                      "Reads a manifest and checks the profile it describes. Raises\n`TrovikError` when the text is "
                      "no profile manifest or the profile could\nnot run.",
-                     {"manifest"}, [](std::string_view manifest) { return make(unwrap(Profile::from_json(manifest))); });
+                     {"manifest"},
+                     [](std::string_view manifest) { return make(unwrap(Profile::from_json(manifest))); });
         c.def_static("well_level", "The built-in well-level monitor.", {}, [] { return make(Profile::well_level()); });
         c.def_static("flood_sensor", "The built-in flood sensor.", {}, [] { return make(Profile::flood_sensor()); });
         c.def_static("irrigation_node", "The built-in irrigation node.", {},
