@@ -37,7 +37,8 @@ constexpr Crc8Table reflected_crc8_table(std::uint8_t poly) noexcept {
 
 // With an 8-bit register the two shapes continue alike: the register and the
 // byte meet, and the table gives the next register.
-constexpr std::uint8_t crc8_update(const Crc8Table& table, std::uint8_t crc, std::span<const std::uint8_t> data) noexcept {
+constexpr std::uint8_t crc8_update(const Crc8Table& table, std::uint8_t crc,
+                                   std::span<const std::uint8_t> data) noexcept {
     for (std::uint8_t b : data)
         crc = table[crc ^ b];
     return crc;
