@@ -67,6 +67,11 @@ PARTLY_BUILT = {"radios": {"RadioDutyCycle"},
                 "profile": {"Profile"},
                 # the TI power, ADC and light chips so far
                 "sensors": {
+                    # the DS18B20
+                    "Ds18b20Reading", "ds18b20_parse_scratchpad", "ds18b20_build_scratchpad", "ds18b20_crc8",
+                    "ds18b20_micro_celsius", "ds18b20_celsius", "ds18b20_config_byte", "ds18b20_resolution_bits",
+                    "ds18b20_step_micro_celsius", "ds18b20_max_conversion_micros", "ds18b20_parse_w1_slave",
+                    "ds18b20_w1_slave_text",
                     # the Sensirion SHT3x
                     "Sht3xMeasurement", "Sht3xStatus", "sht3x_crc", "sht3x_word", "sht3x_word_bytes",
                     "sht3x_parse_measurement", "sht3x_measurement_bytes", "sht3x_milli_celsius", "sht3x_celsius",
@@ -110,6 +115,7 @@ PARTLY_BUILT = {"radios": {"RadioDutyCycle"},
                     "bme280_filter_coefficient", "bme280_max_measurement_micros", "bme280_typical_measurement_micros"},
                 "sensors_driver": {
                     "Sht3x", "sht3x_sim_part", "sht3x_sim_reporting",  # the Sensirion SHT3x
+                    "Ds18b20Thermometer",
                     "Opt3001Reading", "Ina219Reading", "Ina226Reading", "Ads1115Sample", "Opt3001", "Ina219", "Ina226",
                     "Ads1115", "opt3001_sim_part", "opt3001_sim_reporting", "ina219_sim_part", "ina219_sim_reporting",
                     "ina226_sim_part", "ina226_sim_reporting", "ads1115_sim_part", "ads1115_sim_reporting",
