@@ -63,6 +63,8 @@ PY_TESTS=(
   tests/test_sensors.py
   tests/test_bosch_sensors.py
   tests/test_gpio.py
+  tests/test_sensors_sensirion.py
+  tests/test_sensors_ds18b20.py
   tests/test_modbus.py
   tests/test_lorawan.py
 )

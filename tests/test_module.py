@@ -67,6 +67,20 @@ PARTLY_BUILT = {"radios": {"RadioDutyCycle"},
                 "profile": {"Profile"},
                 # the TI power, ADC and light chips so far
                 "sensors": {
+                    # the DS18B20
+                    "Ds18b20Reading", "ds18b20_parse_scratchpad", "ds18b20_build_scratchpad", "ds18b20_crc8",
+                    "ds18b20_micro_celsius", "ds18b20_celsius", "ds18b20_config_byte", "ds18b20_resolution_bits",
+                    "ds18b20_step_micro_celsius", "ds18b20_max_conversion_micros", "ds18b20_parse_w1_slave",
+                    "ds18b20_w1_slave_text",
+                    # the Sensirion SHT3x
+                    "Sht3xMeasurement", "Sht3xStatus", "sht3x_crc", "sht3x_word", "sht3x_word_bytes",
+                    "sht3x_parse_measurement", "sht3x_measurement_bytes", "sht3x_milli_celsius", "sht3x_celsius",
+                    "sht3x_milli_fahrenheit", "sht3x_fahrenheit", "sht3x_milli_percent", "sht3x_relative_humidity",
+                    "sht3x_temperature_raw_from_milli_celsius", "sht3x_temperature_raw_from_celsius",
+                    "sht3x_temperature_raw_from_milli_fahrenheit", "sht3x_humidity_raw_from_milli_percent",
+                    "sht3x_humidity_raw_from_relative_humidity", "sht3x_parse_status", "sht3x_status_from_bits",
+                    "sht3x_status_bytes", "sht3x_single_shot", "sht3x_periodic", "sht3x_max_measurement_micros",
+                    "sht3x_typical_measurement_micros", "sht3x_interval_micros",
                     "Ads1115Config", "ina219_calibration", "ina219_minimum_current_lsb_microamps", "ina219_shunt_register",
                     "ina219_bus_register", "ina219_current_register", "ina219_power_register", "ina219_shunt_microvolts",
                     "ina219_bus_millivolts", "ina219_conversion_ready", "ina219_math_overflow",
@@ -100,6 +114,8 @@ PARTLY_BUILT = {"radios": {"RadioDutyCycle"},
                     "bme280_config_from_bits", "bme280_oversampling_factor", "bme280_standby_micros",
                     "bme280_filter_coefficient", "bme280_max_measurement_micros", "bme280_typical_measurement_micros"},
                 "sensors_driver": {
+                    "Sht3x", "sht3x_sim_part", "sht3x_sim_reporting",  # the Sensirion SHT3x
+                    "Ds18b20Thermometer",
                     "Opt3001Reading", "Ina219Reading", "Ina226Reading", "Ads1115Sample", "Opt3001", "Ina219", "Ina226",
                     "Ads1115", "opt3001_sim_part", "opt3001_sim_reporting", "ina219_sim_part", "ina219_sim_reporting",
                     "ina226_sim_part", "ina226_sim_reporting", "ads1115_sim_part", "ads1115_sim_reporting",
