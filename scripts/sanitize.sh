@@ -54,6 +54,7 @@ PY_TESTS=(
   tests/test_can.py
   tests/test_radio.py
   tests/test_radio_sx127x.py
+  tests/test_radio_helpers.py
   tests/test_hal.py
   tests/test_security.py
   tests/test_rules.py

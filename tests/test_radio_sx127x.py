@@ -3,7 +3,6 @@ board: the open errors, met on device files that are missing or are none."""
 import errno
 import os
 import sys
-import types
 
 import pytest
 
@@ -174,25 +173,9 @@ def test_transmit_refusals(chip, radio):
 
 
 @pytest.fixture(scope="module")
-def lorarf():
-    """LoRaRF's SX127x driver writing into a register file of its own instead of a bus. Its package imports
-    RPi.GPIO, which refuses to load anywhere but on a Raspberry Pi: a bare stand-in module serves, since
-    only register access is used."""
-    saved = {name: sys.modules.get(name) for name in ("RPi", "RPi.GPIO")}
-    gpio = types.ModuleType("RPi.GPIO")
-    gpio.BCM, gpio.LOW, gpio.HIGH = 11, 0, 1
-    gpio.setmode = gpio.setwarnings = lambda *args: None
-    rpi = types.ModuleType("RPi")
-    rpi.GPIO = gpio
-    sys.modules.update({"RPi": rpi, "RPi.GPIO": gpio})
-    try:
-        from LoRaRF import SX127x
-    finally:
-        for name, module in saved.items():
-            if module is None:
-                sys.modules.pop(name, None)
-            else:
-                sys.modules[name] = module
+def lorarf(lorarf_package):
+    """LoRaRF's SX127x driver writing into a register file of its own instead of a bus."""
+    SX127x = lorarf_package.SX127x
 
     class Registers(SX127x):
         def __init__(self):

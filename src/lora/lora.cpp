@@ -85,10 +85,6 @@ Class<LoraLinkValue> lora_link_class{
               });
     }};
 
-struct LinkBudgetValue {
-    lora::LinkBudget budget;
-};
-
 double db(Decibels d) { return d.to_db(); }
 
 Class<LinkBudgetValue> link_budget_class{

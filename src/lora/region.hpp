@@ -14,6 +14,7 @@
 #include "binding/convert.hpp"
 #include "trovik/lora/channel_plan.hpp"
 #include "trovik/lora/link.hpp"
+#include "trovik/lora/link_budget.hpp"
 #include "trovik/lora/owned_channel_plan.hpp"
 
 namespace trovik::py {
@@ -28,6 +29,11 @@ struct LoraLinkValue {
 
 // A new Python `LoraLink` holding `settings` unchanged.
 PyObject* make_lora_link(const lora::LinkSettings& settings);
+
+// What a Python `LinkBudget` holds; it never changes after construction.
+struct LinkBudgetValue {
+    lora::LinkBudget budget;
+};
 
 // ---- ChannelPlan -------------------------------------------------------------
 

@@ -9,16 +9,23 @@
 
 namespace trovik::py::radio {
 
+radios::sx126x::Amplifier amplifier_named(std::string_view name) {
+    if (name == "LowPower") return radios::sx126x::Amplifier::LowPower;
+    if (name == "HighPower") return radios::sx126x::Amplifier::HighPower;
+    raise_value_error("no amplifier is named " + std::string(name) + "; use LowPower or HighPower");
+}
+
+radios::sx127x::Output output_named(std::string_view name) {
+    if (name == "PaBoost") return radios::sx127x::Output::PaBoost;
+    if (name == "Rfo") return radios::sx127x::Output::Rfo;
+    raise_value_error("no amplifier output is named " + std::string(name) + "; use Rfo or PaBoost");
+}
+
 radios::sx126x::Board sx126x_board(std::string_view amplifier, std::optional<double> tcxo_volts,
                                    std::optional<std::uint32_t> tcxo_settle_us, bool dio2_rf_switch, bool dc_dc,
                                    bool llcc68) {
     radios::sx126x::Board board;
-    if (amplifier == "LowPower")
-        board.amplifier = radios::sx126x::Amplifier::LowPower;
-    else if (amplifier == "HighPower")
-        board.amplifier = radios::sx126x::Amplifier::HighPower;
-    else
-        raise_value_error("no amplifier is named " + std::string(amplifier) + "; use LowPower or HighPower");
+    board.amplifier = amplifier_named(amplifier);
     if (tcxo_volts) {
         // The voltage codes of SetDio3AsTcxoCtrl, 0 to 7, in millivolts.
         constexpr std::array<double, 8> millivolts{1600, 1700, 1800, 2200, 2400, 2700, 3000, 3300};
@@ -40,12 +47,7 @@ radios::sx126x::Board sx126x_board(std::string_view amplifier, std::optional<dou
 
 radios::sx127x::Board sx127x_board(std::string_view output, bool tcxo) {
     radios::sx127x::Board board;
-    if (output == "PaBoost")
-        board.output = radios::sx127x::Output::PaBoost;
-    else if (output == "Rfo")
-        board.output = radios::sx127x::Output::Rfo;
-    else
-        raise_value_error("no amplifier output is named " + std::string(output) + "; use Rfo or PaBoost");
+    board.output = output_named(output);
     board.tcxo = tcxo;
     return board;
 }

@@ -12,6 +12,11 @@
 
 namespace trovik::py::radio {
 
+// An SX126x amplifier by name, "LowPower" or "HighPower"; ValueError otherwise.
+radios::sx126x::Amplifier amplifier_named(std::string_view name);
+// An SX127x amplifier output by name, "PaBoost" or "Rfo"; ValueError otherwise.
+radios::sx127x::Output output_named(std::string_view name);
+
 // The board settings of an SX126x module. Raises ValueError for an amplifier
 // other than "LowPower" or "HighPower" (checked first) and for a TCXO voltage
 // DIO3 cannot supply. Without a TCXO the settling time is 0; with one it is

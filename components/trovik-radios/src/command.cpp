@@ -109,4 +109,9 @@ std::uint16_t decode_irq(std::span<const std::uint8_t, 2> a) noexcept {
     return static_cast<std::uint16_t>(a[0] << 8 | a[1]);
 }
 
+// The error bits come the same way as the IRQ bits: first byte high.
+std::uint16_t decode_device_errors(std::span<const std::uint8_t, 2> a) noexcept { return decode_irq(a); }
+
+lora::Decibels decode_rssi_inst(std::uint8_t a) noexcept { return lora::Decibels(-50 * std::int32_t{a}); }
+
 }  // namespace trovik::radios::sx126x

@@ -55,6 +55,22 @@ std::optional<LoraModulation> LoraModulation::from_link(const lora::LinkSettings
     return LoraModulation{link.spreading_factor(), *bandwidth, rate, link.low_data_rate_optimization()};
 }
 
+bool llcc68_supports(const LoraModulation& modulation) noexcept {
+    const std::uint8_t sf = modulation.spreading_factor;
+    switch (modulation.bandwidth) {
+        case LoraBandwidth::Khz125: return sf <= 9;
+        case LoraBandwidth::Khz250: return sf <= 10;
+        case LoraBandwidth::Khz500: return sf <= 11;
+        default: return false;
+    }
+}
+
+std::uint8_t ramp_code(std::uint32_t at_least_us) noexcept {
+    const auto* found = std::ranges::lower_bound(RAMP_TIMES_US, at_least_us);
+    if (found == RAMP_TIMES_US.end()) --found;
+    return static_cast<std::uint8_t>(found - RAMP_TIMES_US.begin());
+}
+
 TxPower TxPower::make(Amplifier amplifier, std::int8_t requested_dbm) noexcept {
     if (amplifier == Amplifier::HighPower)
         return {{0x04, 0x07, 0x00, 0x01}, std::clamp<std::int8_t>(requested_dbm, -9, 22)};
@@ -62,6 +78,12 @@ TxPower TxPower::make(Amplifier amplifier, std::int8_t requested_dbm) noexcept {
     // the power byte at 14.
     if (requested_dbm >= 15) return {{0x06, 0x00, 0x01, 0x01}, 14};
     return {{0x04, 0x00, 0x01, 0x01}, std::max<std::int8_t>(requested_dbm, -17)};
+}
+
+TxPower TxPower::under_ceiling(Amplifier amplifier, const lora::LinkBudget& budget,
+                               lora::Decibels eirp_ceiling_dbm) noexcept {
+    const std::int32_t wanted = budget.max_transmit_power_dbm(eirp_ceiling_dbm).floor_db();
+    return make(amplifier, static_cast<std::int8_t>(std::clamp<std::int32_t>(wanted, -128, 127)));
 }
 
 }  // namespace trovik::radios::sx126x

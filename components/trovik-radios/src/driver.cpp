@@ -33,7 +33,6 @@ constexpr std::uint16_t rx_irqs = IRQ_RX_DONE | IRQ_HEADER_ERROR | IRQ_CRC_ERROR
 constexpr std::uint16_t listen_irqs = IRQ_RX_DONE | IRQ_HEADER_ERROR | IRQ_CRC_ERROR;
 constexpr std::uint16_t cad_irqs = IRQ_CAD_DONE | IRQ_CAD_DETECTED;
 constexpr std::uint16_t tx_irqs = IRQ_TX_DONE | IRQ_TIMEOUT;
-constexpr std::uint8_t ramp_40us = 0x02;
 
 std::unexpected<Error> fail(Error::Kind kind) { return std::unexpected(Error::of(kind)); }
 
@@ -210,13 +209,8 @@ std::expected<void, Error> Driver::configure(const RadioConfig& config) {
     const TxPower power = TxPower::make(board_.amplifier, config.output_dbm);
     const auto modulation = LoraModulation::from_link(config.link);
     if (!modulation) return std::unexpected(Error::bandwidth(config.link.bandwidth_hz()));
-    if (board_.llcc68) {
-        const std::uint8_t sf = modulation->spreading_factor;
-        const bool supported = (modulation->bandwidth == LoraBandwidth::Khz125 && sf <= 9) ||
-                               (modulation->bandwidth == LoraBandwidth::Khz250 && sf <= 10) ||
-                               (modulation->bandwidth == LoraBandwidth::Khz500 && sf <= 11);
-        if (!supported) return std::unexpected(Error::llcc68_limit(sf, config.link.bandwidth_hz()));
-    }
+    if (board_.llcc68 && !llcc68_supports(*modulation))
+        return std::unexpected(Error::llcc68_limit(modulation->spreading_factor, config.link.bandwidth_hz()));
     const std::uint8_t expected_sel = board_.amplifier == Amplifier::LowPower ? 1 : 0;
     if (power.pa.device_sel != expected_sel) return fail(Error::Kind::AmplifierMismatch);
 
@@ -231,7 +225,7 @@ std::expected<void, Error> Driver::configure(const RadioConfig& config) {
     }
     if (auto r = command(set_rf_frequency(frequency_word(config.frequency_hz))); !r) return r;
     if (auto r = command(set_pa_config(power.pa)); !r) return r;
-    if (auto r = command(set_tx_params(power.setting_dbm, ramp_40us)); !r) return r;
+    if (auto r = command(set_tx_params(power.setting_dbm, ramp_code(40))); !r) return r;
     if (auto r = command(set_lora_modulation_params(*modulation)); !r) return r;
     const auto sync = sync_word_registers(config.sync_word);
     if (auto r = write_with_data(sx126x::write_register(REG_SYNC_WORD), sync); !r) return r;

@@ -2,13 +2,15 @@
 
 #include <algorithm>
 
+#include "trovik/radios/sx127x/registers.hpp"
+
 namespace trovik::radios::sx127x {
 
 TxPower TxPower::make(Output output, std::int8_t requested_dbm) noexcept {
-    constexpr std::uint8_t ocp_100ma = 0x2B;
-    constexpr std::uint8_t ocp_140ma = 0x31;
-    constexpr std::uint8_t dac_default = 0x84;
-    constexpr std::uint8_t dac_20dbm = 0x87;
+    const std::uint8_t ocp_100ma = ocp_register(100);
+    const std::uint8_t ocp_140ma = ocp_register(140);
+    constexpr std::uint8_t dac_default = PA_DAC_DEFAULT;
+    constexpr std::uint8_t dac_20dbm = PA_DAC_HIGH_POWER;
     if (output == Output::PaBoost) {
         const std::int8_t p = std::clamp<std::int8_t>(requested_dbm, 2, 20);
         // Above 17 dBm only the +20 dBm mode reaches, which draws more
@@ -20,6 +22,12 @@ TxPower TxPower::make(Output output, std::int8_t requested_dbm) noexcept {
     // RFO: MaxPower 0 (10.8 dBm) reaches down to -4 dBm, MaxPower 7 (15 dBm) up to 15.
     if (p <= 0) return {static_cast<std::uint8_t>(p + 4), dac_default, ocp_100ma, p};
     return {static_cast<std::uint8_t>(0x70 | p), dac_default, ocp_100ma, p};
+}
+
+TxPower TxPower::under_ceiling(Output output, const lora::LinkBudget& budget,
+                               lora::Decibels eirp_ceiling_dbm) noexcept {
+    const std::int32_t wanted = budget.max_transmit_power_dbm(eirp_ceiling_dbm).floor_db();
+    return make(output, static_cast<std::int8_t>(std::clamp<std::int32_t>(wanted, -128, 127)));
 }
 
 std::expected<LoraModulation, Error> LoraModulation::from_link(const lora::LinkSettings& link) noexcept {
@@ -34,9 +42,9 @@ std::expected<LoraModulation, Error> LoraModulation::from_link(const lora::LinkS
 }
 
 std::optional<std::uint32_t> frequency_word(std::uint32_t frequency_hz) noexcept {
-    const std::uint64_t word = ((std::uint64_t{frequency_hz} << 19) + 16000000) / 32000000;
+    const std::uint32_t word = unchecked_frequency_word(frequency_hz);
     if (word > 0xFFFFFF) return std::nullopt;
-    return static_cast<std::uint32_t>(word);
+    return word;
 }
 
 std::uint16_t symbol_timeout(const lora::LinkSettings& link, std::uint64_t duration_us) noexcept {

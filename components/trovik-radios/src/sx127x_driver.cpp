@@ -14,25 +14,15 @@ using detail::saturating_add;
 using detail::saturating_mul;
 using hal::SpiOperation;
 
-// RegOpMode values: LoRa bit 7, low-frequency register access bit 3 kept set
-// as after reset, the mode in bits 2:0.
-constexpr std::uint8_t FSK_SLEEP = 0x08;
-constexpr std::uint8_t FSK_STANDBY = 0x09;
-constexpr std::uint8_t LORA_SLEEP = 0x88;
-constexpr std::uint8_t LORA_STANDBY = 0x89;
-constexpr std::uint8_t LORA_TX = 0x8B;
-constexpr std::uint8_t LORA_RX_CONTINUOUS = 0x8D;
-constexpr std::uint8_t LORA_RX_SINGLE = 0x8E;
-constexpr std::uint8_t LORA_CAD = 0x8F;
-
-constexpr std::uint8_t TCXO_INPUT_ON = 0x19;
-constexpr std::uint8_t LNA_BOOSTED = 0x23;
-constexpr std::uint8_t IMAGE_CAL_AUTO = 0x80;
-constexpr std::uint8_t IMAGE_CAL_START = 0x40;
-constexpr std::uint8_t IMAGE_CAL_RUNNING = 0x20;
-constexpr std::uint8_t DIO0_RX_DONE = 0x00;
-constexpr std::uint8_t DIO0_TX_DONE = 0x40;
-constexpr std::uint8_t DIO0_CAD_DONE = 0x80;
+// RegOpMode values.
+constexpr std::uint8_t FSK_SLEEP = fsk_op_mode(Mode::Sleep);
+constexpr std::uint8_t FSK_STANDBY = fsk_op_mode(Mode::Standby);
+constexpr std::uint8_t LORA_SLEEP = lora_op_mode(Mode::Sleep);
+constexpr std::uint8_t LORA_STANDBY = lora_op_mode(Mode::Standby);
+constexpr std::uint8_t LORA_TX = lora_op_mode(Mode::Tx);
+constexpr std::uint8_t LORA_RX_CONTINUOUS = lora_op_mode(Mode::RxContinuous);
+constexpr std::uint8_t LORA_RX_SINGLE = lora_op_mode(Mode::RxSingle);
+constexpr std::uint8_t LORA_CAD = lora_op_mode(Mode::Cad);
 
 // NRESET is held low well past the datasheet's 100 us; the chip is ready
 // 5 ms after it is released.
@@ -43,33 +33,6 @@ constexpr std::uint32_t poll_step_us = 1000;
 constexpr std::uint32_t calibration_polls = 100;
 
 std::unexpected<Error> fail(Error::Kind kind) { return std::unexpected(Error::of(kind)); }
-
-bool high_band(std::uint32_t frequency_hz) noexcept { return frequency_hz > HIGH_BAND_ABOVE_HZ; }
-
-// Spurious-reception erratum: below 62.5 kHz the receiver is tuned off the
-// carrier by about one bandwidth, with the IF moved to match; at 500 kHz the
-// automatic IF stays on.
-struct IfSetting {
-    bool automatic_if;
-    std::uint8_t if_freq_2;  // not written at 500 kHz
-    std::uint32_t offset_hz;
-};
-
-IfSetting if_setting(LoraBandwidth bandwidth) noexcept {
-    switch (bandwidth) {
-        case LoraBandwidth::Khz7_8: return {false, 0x48, 7810};
-        case LoraBandwidth::Khz10_4: return {false, 0x44, 10420};
-        case LoraBandwidth::Khz15_6: return {false, 0x44, 15620};
-        case LoraBandwidth::Khz20_8: return {false, 0x44, 20830};
-        case LoraBandwidth::Khz31_25: return {false, 0x44, 31250};
-        case LoraBandwidth::Khz41_7: return {false, 0x44, 41670};
-        case LoraBandwidth::Khz62_5:
-        case LoraBandwidth::Khz125:
-        case LoraBandwidth::Khz250: return {false, 0x40, 0};
-        case LoraBandwidth::Khz500: return {true, 0, 0};
-    }
-    return {false, 0x40, 0};
-}
 
 std::uint8_t sync_byte(SyncWord word) noexcept { return word.byte(); }
 
@@ -89,14 +52,14 @@ std::expected<Driver, Error> Driver::open(std::unique_ptr<hal::SpiDevice> spi, s
 // ---- register access ----------------------------------------------------------------------
 
 std::expected<void, Error> Driver::read_registers(std::uint8_t address, std::span<std::uint8_t> into) {
-    const std::uint8_t header[] = {static_cast<std::uint8_t>(address & 0x7F)};
+    const std::uint8_t header[] = {read_address(address)};
     SpiOperation ops[] = {SpiOperation::write(header), SpiOperation::read(into)};
     if (auto done = spi_->transaction(ops); !done) return std::unexpected(Error::spi_failed(done.error()));
     return {};
 }
 
 std::expected<void, Error> Driver::write_registers(std::uint8_t address, std::span<const std::uint8_t> values) {
-    const std::uint8_t header[] = {static_cast<std::uint8_t>(address | reg::WRITE)};
+    const std::uint8_t header[] = {write_address(address)};
     SpiOperation ops[] = {SpiOperation::write(header), SpiOperation::write(values)};
     if (auto done = spi_->transaction(ops); !done) return std::unexpected(Error::spi_failed(done.error()));
     return {};
@@ -166,8 +129,7 @@ std::expected<void, Error> Driver::calibrate_image(std::uint32_t frequency_hz) {
     if (auto r = set_frequency(frequency_hz); !r) return r;
     const auto image_cal = read(reg::IMAGE_CAL);
     if (!image_cal) return std::unexpected(image_cal.error());
-    if (auto r = write(reg::IMAGE_CAL, static_cast<std::uint8_t>((*image_cal & ~IMAGE_CAL_AUTO) | IMAGE_CAL_START)); !r)
-        return r;
+    if (auto r = write(reg::IMAGE_CAL, image_cal_start(*image_cal)); !r) return r;
     for (std::uint32_t poll = 0;; ++poll) {
         const auto running = read(reg::IMAGE_CAL);
         if (!running) return std::unexpected(running.error());
@@ -182,10 +144,8 @@ std::expected<void, Error> Driver::calibrate_image(std::uint32_t frequency_hz) {
 }
 
 std::expected<void, Error> Driver::configure(const Config& config) {
-    const auto modulation = LoraModulation::from_link(config.link);
+    const auto modulation = modulation_at(config.link, config.frequency_hz);
     if (!modulation) return std::unexpected(modulation.error());
-    const bool wide = modulation->bandwidth == LoraBandwidth::Khz250 || modulation->bandwidth == LoraBandwidth::Khz500;
-    if (wide && config.frequency_hz <= 175000000) return std::unexpected(Error::bandwidth(config.link.bandwidth_hz()));
     // A carrier past the synthesizer's reach would wrap round to another
     // frequency; refuse it before anything reaches the chip.
     if (!frequency_word(config.frequency_hz)) return std::unexpected(Error::frequency(config.frequency_hz));
@@ -197,36 +157,26 @@ std::expected<void, Error> Driver::configure(const Config& config) {
     if (auto r = write(reg::PA_CONFIG, config.power.pa_config); !r) return r;
     if (auto r = write(reg::PA_DAC, config.power.pa_dac); !r) return r;
     if (auto r = write(reg::OCP, config.power.ocp); !r) return r;
-    const auto bandwidth_code = static_cast<std::uint8_t>(modulation->bandwidth);
-    if (auto r = write(reg::MODEM_CONFIG_1,
-                       static_cast<std::uint8_t>(bandwidth_code << 4 | (modulation->coding_rate_denominator - 4) << 1 |
-                                                 (modulation->explicit_header ? 0 : 1)));
-        !r)
-        return r;
-    if (auto r = write(reg::MODEM_CONFIG_2,
-                       static_cast<std::uint8_t>(modulation->spreading_factor << 4 | (modulation->crc ? 0x04 : 0)));
-        !r)
-        return r;
-    if (auto r = write(reg::MODEM_CONFIG_3,
-                       static_cast<std::uint8_t>(0x04 | (modulation->low_data_rate_optimization ? 0x08 : 0)));
-        !r)
-        return r;
+    // The symbol timeout's top bits are written with each single reception.
+    const ModemRegisters modem = modem_registers(*modulation, 0);
+    if (auto r = write(reg::MODEM_CONFIG_1, modem.modem_config_1); !r) return r;
+    if (auto r = write(reg::MODEM_CONFIG_2, modem.modem_config_2); !r) return r;
+    if (auto r = write(reg::MODEM_CONFIG_3, modem.modem_config_3); !r) return r;
     const std::uint8_t preamble[] = {static_cast<std::uint8_t>(config.link.preamble_symbols >> 8),
                                      static_cast<std::uint8_t>(config.link.preamble_symbols)};
     if (auto r = write_registers(reg::PREAMBLE_MSB, preamble); !r) return r;
 
-    const bool sf6 = modulation->spreading_factor == 6;
     const auto detect = read(reg::DETECT_OPTIMIZE);
     if (!detect) return std::unexpected(detect.error());
-    if (auto r = write(reg::DETECT_OPTIMIZE, static_cast<std::uint8_t>((*detect & ~0x07) | (sf6 ? 0x05 : 0x03))); !r)
+    if (auto r = write(reg::DETECT_OPTIMIZE, static_cast<std::uint8_t>((*detect & ~0x07) | modem.detection_optimize));
+        !r)
         return r;
-    if (auto r = write(reg::DETECTION_THRESHOLD, sf6 ? 0x0C : 0x0A); !r) return r;
+    if (auto r = write(reg::DETECTION_THRESHOLD, modem.detection_threshold); !r) return r;
 
-    // 500 kHz sensitivity erratum.
-    const bool khz500 = modulation->bandwidth == LoraBandwidth::Khz500;
-    if (auto r = write(reg::HIGH_BW_OPTIMIZE_1, khz500 ? 0x02 : 0x03); !r) return r;
-    if (khz500) {
-        if (auto r = write(reg::HIGH_BW_OPTIMIZE_2, high_band(config.frequency_hz) ? 0x64 : 0x7F); !r) return r;
+    const HighBwOptimize optimize = high_bw_optimize(modulation->bandwidth, config.frequency_hz);
+    if (auto r = write(reg::HIGH_BW_OPTIMIZE_1, optimize.optimize_1); !r) return r;
+    if (optimize.optimize_2) {
+        if (auto r = write(reg::HIGH_BW_OPTIMIZE_2, *optimize.optimize_2); !r) return r;
     }
     if (auto r = write(reg::MAX_PAYLOAD_LENGTH, 0xFF); !r) return r;
     if (auto r = write(reg::SYNC_WORD, sync_byte(config.sync_word)); !r) return r;
@@ -247,8 +197,8 @@ std::expected<std::uint64_t, Error> Driver::transmit(std::span<const std::uint8_
     const Config& config = *config_;
     const bool inverted = config.invert_iq_transmit;
     if (auto r = write(reg::OP_MODE, LORA_STANDBY); !r) return std::unexpected(r.error());
-    if (auto r = write(reg::INVERT_IQ, inverted ? 0x26 : 0x27); !r) return std::unexpected(r.error());
-    if (auto r = write(reg::INVERT_IQ_2, inverted ? 0x19 : 0x1D); !r) return std::unexpected(r.error());
+    if (auto r = write(reg::INVERT_IQ, invert_iq(false, inverted)); !r) return std::unexpected(r.error());
+    if (auto r = write(reg::INVERT_IQ_2, invert_iq_2(inverted)); !r) return std::unexpected(r.error());
     // A reception before may have left the synthesizer off the carrier.
     if (auto r = set_frequency(config.frequency_hz); !r) return std::unexpected(r.error());
     if (auto r = write(reg::PAYLOAD_LENGTH, static_cast<std::uint8_t>(payload.size())); !r)
@@ -280,18 +230,15 @@ std::expected<std::uint64_t, Error> Driver::transmit(std::span<const std::uint8_
 std::expected<void, Error> Driver::prepare_reception(const Config& config, const LoraModulation& modulation) {
     const bool inverted = config.invert_iq_receive;
     if (auto r = write(reg::OP_MODE, LORA_STANDBY); !r) return r;
-    if (auto r = write(reg::INVERT_IQ, inverted ? 0x67 : 0x27); !r) return r;
-    if (auto r = write(reg::INVERT_IQ_2, inverted ? 0x19 : 0x1D); !r) return r;
-    const IfSetting setting = if_setting(modulation.bandwidth);
+    if (auto r = write(reg::INVERT_IQ, invert_iq(inverted, false)); !r) return r;
+    if (auto r = write(reg::INVERT_IQ_2, invert_iq_2(inverted)); !r) return r;
+    const SpuriousReception setting = spurious_reception(modulation.bandwidth);
     const auto detect = read(reg::DETECT_OPTIMIZE);
     if (!detect) return std::unexpected(detect.error());
-    if (auto r = write(reg::DETECT_OPTIMIZE,
-                       static_cast<std::uint8_t>((*detect & 0x7F) | (setting.automatic_if ? 0x80 : 0x00)));
-        !r)
-        return r;
-    if (!setting.automatic_if) {
+    if (auto r = write(reg::DETECT_OPTIMIZE, automatic_if(*detect, setting.automatic_if)); !r) return r;
+    if (setting.if_freq_2) {
         if (auto r = write(reg::IF_FREQ_1, 0x00); !r) return r;
-        if (auto r = write(reg::IF_FREQ_2, setting.if_freq_2); !r) return r;
+        if (auto r = write(reg::IF_FREQ_2, *setting.if_freq_2); !r) return r;
     }
     const std::uint32_t tuned =
         config.frequency_hz > UINT32_MAX - setting.offset_hz ? UINT32_MAX : config.frequency_hz + setting.offset_hz;
@@ -315,11 +262,8 @@ std::expected<RxOutcome, Error> Driver::read_frame(std::span<std::uint8_t> buffe
     }
     std::array<std::uint8_t, 2> levels{};  // RegPktSnrValue, RegPktRssiValue
     if (auto r = read_registers(reg::PKT_SNR_VALUE, levels); !r) return std::unexpected(r.error());
-    const std::int32_t offset = high_band(carrier_hz) ? 15700 : 16400;
-    const lora::Decibels rssi(100 * std::int32_t{levels[1]} - offset);
-    const lora::Decibels snr(25 * std::int32_t{static_cast<std::int8_t>(levels[0])});
-    const lora::Decibels signal = snr < lora::Decibels(0) ? rssi + snr : rssi;
-    return RxOutcome::frame(*length, rssi, snr, signal);
+    const PacketStatus status = decode_packet_status(levels, carrier_hz);
+    return RxOutcome::frame(*length, status.rssi, status.snr, status.signal_rssi);
 }
 
 std::expected<RxOutcome, Error> Driver::receive(std::span<std::uint8_t> buffer, std::uint64_t timeout_us) {
@@ -332,9 +276,7 @@ std::expected<RxOutcome, Error> Driver::receive(std::span<std::uint8_t> buffer, 
     const auto expected_length = static_cast<std::uint8_t>(std::min<std::size_t>(buffer.size(), 255));
     if (auto r = write(reg::PAYLOAD_LENGTH, expected_length); !r) return std::unexpected(r.error());
     const std::uint16_t symbols = symbol_timeout(config.link, timeout_us);
-    if (auto r = write(reg::MODEM_CONFIG_2, static_cast<std::uint8_t>(modulation->spreading_factor << 4 |
-                                                                      (modulation->crc ? 0x04 : 0) | symbols >> 8));
-        !r)
+    if (auto r = write(reg::MODEM_CONFIG_2, modem_registers(*modulation, symbols).modem_config_2); !r)
         return std::unexpected(r.error());
     if (auto r = write(reg::SYMB_TIMEOUT_LSB, static_cast<std::uint8_t>(symbols)); !r)
         return std::unexpected(r.error());

@@ -57,6 +57,16 @@ inline constexpr std::uint16_t IRQ_TIMEOUT = 0x0200;
 inline constexpr std::uint16_t IRQ_LR_FHSS_HOP = 0x4000;
 inline constexpr std::uint16_t IRQ_ALL = 0x43FF;
 
+// Bits of GetDeviceErrors.
+inline constexpr std::uint16_t ERROR_RC64K_CALIBRATION = 0x0001;
+inline constexpr std::uint16_t ERROR_RC13M_CALIBRATION = 0x0002;
+inline constexpr std::uint16_t ERROR_PLL_CALIBRATION = 0x0004;
+inline constexpr std::uint16_t ERROR_ADC_CALIBRATION = 0x0008;
+inline constexpr std::uint16_t ERROR_IMAGE_CALIBRATION = 0x0010;
+inline constexpr std::uint16_t ERROR_XOSC_START = 0x0020;
+inline constexpr std::uint16_t ERROR_PLL_LOCK = 0x0040;
+inline constexpr std::uint16_t ERROR_PA_RAMP = 0x0100;
+
 // The timeout of SetRx that keeps receiving frame after frame.
 inline constexpr std::uint32_t RX_CONTINUOUS = 0xFFFFFF;
 
@@ -136,6 +146,9 @@ struct RxBufferStatus {
 PacketStatus decode_packet_status(std::span<const std::uint8_t, 3> answer) noexcept;
 RxBufferStatus decode_rx_buffer_status(std::span<const std::uint8_t, 2> answer) noexcept;
 std::uint16_t decode_irq(std::span<const std::uint8_t, 2> answer) noexcept;
+std::uint16_t decode_device_errors(std::span<const std::uint8_t, 2> answer) noexcept;
+// GetRssiInst: -byte/2 dBm.
+lora::Decibels decode_rssi_inst(std::uint8_t answer) noexcept;
 inline Status decode_status(std::uint8_t answer) noexcept { return Status::decode(answer); }
 
 }  // namespace trovik::radios::sx126x

@@ -2,10 +2,12 @@
 // The SX126x's view of a LoRa link and of its power amplifier: the records
 // whose bytes SetModulationParams and SetPaConfig carry, and the board
 // settings a driver is made with.
+#include <array>
 #include <cstdint>
 #include <optional>
 
 #include "trovik/lora/link.hpp"
+#include "trovik/lora/link_budget.hpp"
 
 namespace trovik::radios::sx126x {
 
@@ -48,6 +50,11 @@ struct LoraModulation {
     friend bool operator==(const LoraModulation&, const LoraModulation&) = default;
 };
 
+// Whether an LLCC68 can carry the modulation: it lacks SF12 altogether and
+// the higher spreading factors at the narrower bandwidths (SF9 at 125 kHz,
+// SF10 at 250 kHz, SF11 at 500 kHz, nothing below 125 kHz).
+bool llcc68_supports(const LoraModulation& modulation) noexcept;
+
 // The argument of SetPacketParams for LoRa.
 struct LoraPacketParams {
     std::uint16_t preamble_symbols = 8;
@@ -82,9 +89,20 @@ struct TxPower {
     std::int8_t setting_dbm = 0;
 
     static TxPower make(Amplifier amplifier, std::int8_t requested_dbm) noexcept;
+    // The settings that keep the link's EIRP at or under a ceiling: the
+    // conducted power the budget allows, rounded down to whole decibels.
+    static TxPower under_ceiling(Amplifier amplifier, const lora::LinkBudget& budget,
+                                 lora::Decibels eirp_ceiling_dbm) noexcept;
 
     friend bool operator==(const TxPower&, const TxPower&) = default;
 };
+
+// The amplifier ramp times SetTxParams offers, in microseconds; the index is
+// the ramp code.
+inline constexpr std::array<std::uint32_t, 8> RAMP_TIMES_US{10, 20, 40, 80, 200, 800, 1700, 3400};
+// The code of the shortest ramp time lasting at least `at_least_us`; the
+// longest one when none does.
+std::uint8_t ramp_code(std::uint32_t at_least_us) noexcept;
 
 // How the chip sits on its board; fixed when a driver is made.
 struct Board {

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "trovik/lora/link.hpp"
+#include "trovik/lora/link_budget.hpp"
 #include "trovik/radios/radio_config.hpp"
 #include "trovik/radios/sx126x/config.hpp"
 #include "trovik/radios/sx127x/error.hpp"
@@ -37,6 +38,10 @@ struct TxPower {
     // PA_BOOST clamps into 2..20 dBm, switching to its +20 dBm mode from 18
     // up; RFO clamps into -4..15 dBm.
     static TxPower make(Output output, std::int8_t requested_dbm) noexcept;
+    // The settings that keep the link's EIRP at or under a ceiling: the
+    // conducted power the budget allows, rounded down to whole decibels.
+    static TxPower under_ceiling(Output output, const lora::LinkBudget& budget,
+                                 lora::Decibels eirp_ceiling_dbm) noexcept;
 
     friend bool operator==(const TxPower&, const TxPower&) = default;
 };

@@ -19,64 +19,9 @@
 #include "trovik/radios/radio_config.hpp"
 #include "trovik/radios/sx127x/config.hpp"
 #include "trovik/radios/sx127x/error.hpp"
+#include "trovik/radios/sx127x/registers.hpp"
 
 namespace trovik::radios::sx127x {
-
-// The registers the driver touches.
-namespace reg {
-inline constexpr std::uint8_t FIFO = 0x00;
-inline constexpr std::uint8_t OP_MODE = 0x01;
-inline constexpr std::uint8_t FRF_MSB = 0x06;
-inline constexpr std::uint8_t PA_CONFIG = 0x09;
-inline constexpr std::uint8_t OCP = 0x0B;
-inline constexpr std::uint8_t LNA = 0x0C;
-inline constexpr std::uint8_t FIFO_ADDR_PTR = 0x0D;
-inline constexpr std::uint8_t FIFO_TX_BASE_ADDR = 0x0E;
-inline constexpr std::uint8_t FIFO_RX_BASE_ADDR = 0x0F;
-inline constexpr std::uint8_t FIFO_RX_CURRENT_ADDR = 0x10;
-inline constexpr std::uint8_t IRQ_FLAGS_MASK = 0x11;
-inline constexpr std::uint8_t IRQ_FLAGS = 0x12;
-inline constexpr std::uint8_t RX_NB_BYTES = 0x13;
-inline constexpr std::uint8_t PKT_SNR_VALUE = 0x19;
-inline constexpr std::uint8_t PKT_RSSI_VALUE = 0x1A;
-inline constexpr std::uint8_t MODEM_CONFIG_1 = 0x1D;
-inline constexpr std::uint8_t MODEM_CONFIG_2 = 0x1E;
-inline constexpr std::uint8_t SYMB_TIMEOUT_LSB = 0x1F;
-inline constexpr std::uint8_t PREAMBLE_MSB = 0x20;
-inline constexpr std::uint8_t PAYLOAD_LENGTH = 0x22;
-inline constexpr std::uint8_t MAX_PAYLOAD_LENGTH = 0x23;
-inline constexpr std::uint8_t MODEM_CONFIG_3 = 0x26;
-inline constexpr std::uint8_t RSSI_WIDEBAND = 0x2C;
-inline constexpr std::uint8_t IF_FREQ_2 = 0x2F;
-inline constexpr std::uint8_t IF_FREQ_1 = 0x30;
-inline constexpr std::uint8_t DETECT_OPTIMIZE = 0x31;
-inline constexpr std::uint8_t INVERT_IQ = 0x33;
-inline constexpr std::uint8_t HIGH_BW_OPTIMIZE_1 = 0x36;
-inline constexpr std::uint8_t DETECTION_THRESHOLD = 0x37;
-inline constexpr std::uint8_t SYNC_WORD = 0x39;
-inline constexpr std::uint8_t HIGH_BW_OPTIMIZE_2 = 0x3A;
-inline constexpr std::uint8_t INVERT_IQ_2 = 0x3B;  // on the LoRa page
-inline constexpr std::uint8_t IMAGE_CAL = 0x3B;    // on the FSK page
-inline constexpr std::uint8_t DIO_MAPPING_1 = 0x40;
-inline constexpr std::uint8_t VERSION = 0x42;
-inline constexpr std::uint8_t TCXO = 0x4B;
-inline constexpr std::uint8_t PA_DAC = 0x4D;
-inline constexpr std::uint8_t WRITE = 0x80;  // the write bit of the address byte
-}  // namespace reg
-
-// RegIrqFlags bits; writing 1 clears one.
-inline constexpr std::uint8_t IRQ_RX_TIMEOUT = 0x80;
-inline constexpr std::uint8_t IRQ_RX_DONE = 0x40;
-inline constexpr std::uint8_t IRQ_PAYLOAD_CRC_ERROR = 0x20;
-inline constexpr std::uint8_t IRQ_VALID_HEADER = 0x10;
-inline constexpr std::uint8_t IRQ_TX_DONE = 0x08;
-inline constexpr std::uint8_t IRQ_CAD_DONE = 0x04;
-inline constexpr std::uint8_t IRQ_CAD_DETECTED = 0x01;
-
-// What RegVersion reads on every member of the family.
-inline constexpr std::uint8_t VERSION = 0x12;
-// Carriers above this are in the high band: their own image calibration and RSSI offset.
-inline constexpr std::uint32_t HIGH_BAND_ABOVE_HZ = 525000000;
 
 class Driver {
 public:
