@@ -109,9 +109,11 @@ std::expected<RxData, LorawanError> Session::decode(std::span<const std::uint8_t
 
     const Direction direction = is_downlink(*type) ? Direction::Downlink : Direction::Uplink;
     const auto message = frame.first(message_len);
-    // The session's own address: a frame for another device fails here.
+    // The session's own address: a frame for another device fails here, and
+    // so does one whose header names another address than its MIC covers.
     const auto mic = data_mic(nwk_skey, dev_addr, direction, fcnt, message);
-    if (!std::ranges::equal(mic, frame.subspan(message_len))) return std::unexpected(LorawanError{Kind::MicMismatch});
+    if (le::read(&frame[1], 4) != dev_addr || !std::ranges::equal(mic, frame.subspan(message_len)))
+        return std::unexpected(LorawanError{Kind::MicMismatch});
 
     RxData rx;
     if (message_len > fopts_len + 8) {
