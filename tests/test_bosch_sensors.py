@@ -10,56 +10,15 @@ on one of our buses to our simulated parts.
 
 import random
 import struct
-import sys
-import types
 
 import pytest
 
 import trovik._native as native
 from trovik._native import I2cBus, TrovikError
-
-
-def _stub(name, **attrs):
-    module = sys.modules.setdefault(name, types.ModuleType(name))
-    for key, value in attrs.items():
-        if not hasattr(module, key):
-            setattr(module, key, value)
-
-
-# The peers import their board's modules only for `const` and type hints.
-_stub("micropython", const=lambda value: value)
-_stub("busio", I2C=object, SPI=object)
-_stub("digitalio", DigitalInOut=object)
-_stub("circuitpython_typing", ReadableBuffer=object, WriteableBuffer=object)
+from peers.circuitpython import PeerI2C  # installs the board stand-ins
 
 from adafruit_bme280 import basic as adafruit_bme280  # noqa: E402
 import adafruit_bmp280  # noqa: E402
-
-
-class PeerI2C:
-    """The `busio.I2C` the Adafruit drivers talk through, carried by one of our buses."""
-
-    def __init__(self, bus):
-        self.bus = bus
-
-    def try_lock(self):
-        return True
-
-    def unlock(self):
-        pass
-
-    def writeto(self, address, buffer, *, start=0, end=None):
-        data = bytes(buffer[start:end])
-        if data:  # the drivers probe a part with an empty write
-            self.bus.write(address, data)
-
-    def readfrom_into(self, address, buffer, *, start=0, end=None):
-        end = len(buffer) if end is None else end
-        buffer[start:end] = self.bus.read(address, end - start)
-
-    def writeto_then_readfrom(self, address, out, into, *, out_start=0, out_end=None, in_start=0, in_end=None):
-        in_end = len(into) if in_end is None else in_end
-        into[in_start:in_end] = self.bus.write_read(address, bytes(out[out_start:out_end]), in_end - in_start)
 
 
 SIM_CALIBRATION = bytes.fromhex("456F6F68320046916AD6D00B4E1E88FFF9FFAC260AD8BD10004B")

@@ -9,9 +9,9 @@ import pytest
 import trovik._native as native
 from trovik._native import I2cBus, I2cStep, TrovikError
 
-from test_sensors import PeerI2C  # the Adafruit drivers' bus, carried by ours
+from peers.circuitpython import PeerI2C  # installs the board stand-ins
 
-import adafruit_sht31d  # noqa: E402  (needs the board stand-ins test_sensors installs)
+import adafruit_sht31d  # noqa: E402
 
 # CRC-8/NRSC-5 is the Sensirion check: polynomial 0x31, start 0xFF, no reflection.
 sensirion_peer = crcmod.mkCrcFun(0x131, initCrc=0xFF, rev=False, xorOut=0)
