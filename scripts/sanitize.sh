@@ -66,6 +66,8 @@ PY_TESTS=(
   tests/test_gpio.py
   tests/test_sensors_sensirion.py
   tests/test_sensors_ds18b20.py
+  tests/test_sensors_scd4x.py
+  tests/test_sensors_tmp117_hdc1080.py
   tests/test_modbus.py
   tests/test_lorawan.py
 )

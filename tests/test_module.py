@@ -80,6 +80,30 @@ PARTLY_BUILT = {# manifests read and written so far
                     "sht3x_humidity_raw_from_relative_humidity", "sht3x_parse_status", "sht3x_status_from_bits",
                     "sht3x_status_bytes", "sht3x_single_shot", "sht3x_periodic", "sht3x_max_measurement_micros",
                     "sht3x_typical_measurement_micros", "sht3x_interval_micros",
+                    # the Sensirion SCD4x
+                    "Scd4xMeasurement", "scd4x_crc", "scd4x_word", "scd4x_word_frame", "scd4x_command_frame",
+                    "scd4x_write_frame", "scd4x_max_duration_ms", "scd4x_allowed_during_measurement",
+                    "scd4x_parse_measurement", "scd4x_measurement_from_physical", "scd4x_measurement_bytes",
+                    "scd4x_milli_celsius", "scd4x_celsius", "scd4x_temperature_raw", "scd4x_humidity_milli_percent",
+                    "scd4x_relative_humidity_percent", "scd4x_humidity_raw", "scd4x_data_ready",
+                    "scd4x_temperature_offset_word", "scd4x_temperature_offset_milli_celsius",
+                    "scd4x_ambient_pressure_word", "scd4x_ambient_pressure_pascals",
+                    "scd4x_forced_recalibration_correction_ppm", "scd4x_forced_recalibration_word",
+                    "scd4x_automatic_self_calibration_enabled", "scd4x_automatic_self_calibration_word",
+                    "scd4x_self_test_passed", "scd4x_serial_number", "scd4x_serial_number_frame",
+                    # the TI TMP117 and HDC1080
+                    "Tmp117Config", "tmp117_nano_celsius", "tmp117_micro_celsius", "tmp117_celsius",
+                    "tmp117_raw_from_micro_celsius", "tmp117_raw_from_celsius", "tmp117_temperature_bytes",
+                    "tmp117_temperature_from_bytes", "tmp117_device_id", "tmp117_revision", "tmp117_high_alert",
+                    "tmp117_low_alert", "tmp117_data_ready", "tmp117_eeprom_busy", "tmp117_eeprom_unlock_busy",
+                    "tmp117_config_bits", "tmp117_config_from_bits", "tmp117_averaging_conversions",
+                    "tmp117_averaging_micros", "tmp117_cycle_nominal_micros", "tmp117_cycle_micros",
+                    "Hdc1080Measurement", "Hdc1080Config", "hdc1080_milli_celsius", "hdc1080_celsius",
+                    "hdc1080_milli_percent", "hdc1080_relative_humidity", "hdc1080_temperature_register",
+                    "hdc1080_humidity_register", "hdc1080_serial_id", "hdc1080_serial_id_registers",
+                    "hdc1080_parse_measurement", "hdc1080_measurement_from_physical", "hdc1080_measurement_bytes",
+                    "hdc1080_config_from_register", "hdc1080_config_to_register", "hdc1080_conversion_time_micros",
+                    "hdc1080_temperature_conversion_micros", "hdc1080_humidity_conversion_micros",
                     "Ads1115Config", "ina219_calibration", "ina219_minimum_current_lsb_microamps", "ina219_shunt_register",
                     "ina219_bus_register", "ina219_current_register", "ina219_power_register", "ina219_shunt_microvolts",
                     "ina219_bus_millivolts", "ina219_conversion_ready", "ina219_math_overflow",
@@ -114,6 +138,10 @@ PARTLY_BUILT = {# manifests read and written so far
                     "bme280_filter_coefficient", "bme280_max_measurement_micros", "bme280_typical_measurement_micros"},
                 "sensors_driver": {
                     "Sht3x", "sht3x_sim_part", "sht3x_sim_reporting",  # the Sensirion SHT3x
+                    "Scd4x", "scd4x_sim_part", "scd4x_sim_reporting",  # the Sensirion SCD4x
+                    # the TI TMP117 and HDC1080
+                    "Tmp117Reading", "Tmp117Alerts", "Tmp117", "tmp117_sim_part", "tmp117_sim_reporting",
+                    "Hdc1080", "hdc1080_sim_part", "hdc1080_sim_reporting",
                     "Ds18b20Thermometer",
                     "Opt3001Reading", "Ina219Reading", "Ina226Reading", "Ads1115Sample", "Opt3001", "Ina219", "Ina226",
                     "Ads1115", "opt3001_sim_part", "opt3001_sim_reporting", "ina219_sim_part", "ina219_sim_reporting",

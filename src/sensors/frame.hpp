@@ -7,12 +7,16 @@
 // bus lock by itself). A fault unwinding through a call leaves the mutex
 // unlocked, and the next call goes on with the core as the fault left it.
 #include <cstddef>
+#include <cstdint>
+#include <expected>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "binding/binding.hpp"
 #include "binding/blocking.hpp"
@@ -30,6 +34,22 @@ namespace trovik::py::sensors_frame {
 [[noreturn]] inline void raise_length_error(std::string_view name, std::size_t length) {
     raise_value_error(std::string(name) + " must be exactly " + std::to_string(length) + " bytes");
 }
+
+// `data` as a frame of exactly `N` bytes, or the length error naming it.
+template <std::size_t N>
+std::span<const std::uint8_t, N> exactly(std::span<const std::uint8_t> data, std::string_view name) {
+    if (data.size() != N) raise_length_error(name, N);
+    return data.first<N>();
+}
+
+// A codec's value, or its `SensorError` raised as `TrovikError`.
+template <class T>
+T unwrap_sensor(std::expected<T, sensors::SensorError> result) {
+    if (!result) raise_sensor_error(result.error());
+    return *result;
+}
+
+inline std::vector<std::uint8_t> to_vector(std::span<const std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
 
 template <class Core>
 class Driver {

@@ -24,19 +24,9 @@ using sht3x::Status;
 using sht3x_names::read_rate;
 using sht3x_names::read_repeatability;
 
-template <std::size_t N>
-std::span<const std::uint8_t, N> exactly(ByteView data, std::string_view name) {
-    if (data.size() != N) sensors_frame::raise_length_error(name, N);
-    return data.first<N>();
-}
-
-template <class T>
-T unwrap_sensor(std::expected<T, sensors::SensorError> result) {
-    if (!result) sensors_frame::raise_sensor_error(result.error());
-    return *result;
-}
-
-std::vector<std::uint8_t> to_vector(std::span<const std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+using sensors_frame::exactly;
+using sensors_frame::to_vector;
+using sensors_frame::unwrap_sensor;
 
 Class<Measurement> sht3x_measurement_class{
     "Sht3xMeasurement", "One SHT3x result: the raw temperature and humidity words and what they mean.", [](auto& c) {
