@@ -63,7 +63,7 @@ BUILT_SOURCES = {
 NOT_YET = {"LorawanDeviceError", "LorawanRelayError"}
 # Sources built in part so far, with the entries they have.
 PARTLY_BUILT = {# profiles built, read and written so far
-                "profile": {"Profile", "ControlPolicy", "PowerScheduleSpec", "Reads"},
+                "profile": {"Profile", "ControlPolicy", "PowerScheduleSpec", "Reads", "ElementSpec", "Theme", "Presentation"},
                 # the TI power, ADC and light chips so far
                 "sensors": {
                     # the DS18B20

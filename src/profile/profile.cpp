@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "binding/binding.hpp"
+#include "binding/containers.hpp"
 #include "trovik/core/text.hpp"
 #include "trovik/profile/profile.hpp"
 
@@ -19,6 +20,7 @@ namespace {
 
 using profile::params::Param;
 using profile::params::Params;
+using profile::presentation::Presentation;
 using profile::profile::ControlSpec;
 using profile::profile::PowerSchedule;
 using profile::profile::Profile;
@@ -98,22 +100,6 @@ Params params_of(DictArg arg) {
         params.entries.insert_or_assign(std::string(to_text(key)), std::move(param));
     }
     return params;
-}
-
-PyObject* param_to_py(const Param& param) {
-    if (const auto* n = std::get_if<double>(&param)) return to_py(*n);
-    if (const auto* b = std::get_if<bool>(&param)) return to_py(*b);
-    return to_py(std::get<std::string>(param));
-}
-
-PyObject* params_to_py(const Params& params) {
-    Ref dict(check(PyDict_New()));
-    for (const auto& [name, value] : params.entries) {
-        Ref key(to_py(name));
-        Ref item(param_to_py(value));
-        if (PyDict_SetItem(dict.get(), key.get(), item.get()) < 0) throw PendingError{};
-    }
-    return dict.release();
 }
 
 // The field a kind needs, or "a {kind} control needs {field}".
@@ -232,7 +218,7 @@ Class<ControlPolicyValue> control_policy_class{
         c.prop("params",
                "A custom control's parameters, a new `dict` in ascending name order, or\n`None` when the policy was "
                "made without one.",
-               [](const ControlPolicyValue& p) { return p.params ? params_to_py(*p.params) : none(); });
+               [](const ControlPolicyValue& p) { return p.params ? to_py(p.params->entries) : none(); });
     }};
 
 Class<PowerSchedule> power_schedule_class{
@@ -297,6 +283,19 @@ Class<Profile> profile_class{
                [](const Profile& p) { return make(policy_of(p.control)); });
         c.prop("power", "The profile's sampling schedule, a new `PowerScheduleSpec`.",
                [](const Profile& p) { return make(p.power); });
+        c.prop("presentation",
+               "How the profile presents itself on the dashboard, or `None` when it declares nothing beyond the "
+               "built-in set.",
+               [](const Profile& p) { return p.presentation ? make(*p.presentation) : none(); });
+        c.def("with_presentation",
+              "A copy of this profile carrying a dashboard presentation.\n\nRaises `ValueError` if an element names "
+              "a graphic the dashboard does not draw, and `TrovikError` if the presentation holds something else the "
+              "dashboard could not draw, such as a band whose low end comes second.",
+              {"presentation"}, [](const Profile& self, In<Presentation> presentation) {
+                  Profile copy = self;
+                  copy.presentation = *presentation;
+                  return make(checked(std::move(copy)));
+              });
         c.def("to_json", "The profile's manifest, pretty-printed JSON.",
               [](const Profile& p) { return unwrap(p.to_json()); });
         c.def_static("from_json",
