@@ -35,6 +35,7 @@ BUILT_SOURCES = {
     "kit",
     "motion",
     "telemetry",
+    "power",
     "mavlink",
     "mavlink_schema",
     "mavlink_enums",
