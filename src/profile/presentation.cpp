@@ -48,7 +48,8 @@ struct Caster<Texts> {
         PyObject* key = nullptr;
         PyObject* value = nullptr;
         Py_ssize_t pos = 0;
-        while (PyDict_Next(o, &pos, &key, &value)) v.insert_or_assign(std::string(to_text(key)), to_text(value));
+        while (PyDict_Next(o, &pos, &key, &value))
+            v.insert_or_assign(std::string(to_text(key)), to_text(value));
     }
     Texts get() && { return std::move(v); }
 };
@@ -135,25 +136,24 @@ Class<ElementSpec> element_spec_class{
     "every group.",
     [](auto& c) {
         c.no_borrow();  // immutable
-        c.init({"key", "unit", "label", "viz", kw_only, arg("labels").none(), arg("band").none(),
-                arg("stat").def(false), arg("scope").none(), arg("span").def(false), arg("value").none(),
-                arg("state").none()},
-               "Declares an element drawn with the named graphic.\n\nRaises `ValueError` if `viz` is not a graphic "
-               "the dashboard draws.",
-               [](std::string key, std::string unit, std::string label, std::string_view viz,
-                  std::optional<Texts> labels, std::optional<Band> band, bool stat,
-                  std::optional<std::vector<std::string>> scope, bool span, std::optional<float> value,
-                  std::optional<std::string> state) {
-                   ElementSpec e = ElementSpec::make(std::move(key), std::move(unit), std::move(label), viz_of(viz));
-                   e.labels = std::move(labels);
-                   if (band) e.band = band->ends;
-                   e.stat = stat;
-                   if (scope) e.scope = Links{std::move(*scope)};
-                   e.span = span;
-                   e.value = value;
-                   e.state = std::move(state);
-                   return e;
-               });
+        c.init(
+            {"key", "unit", "label", "viz", kw_only, arg("labels").none(), arg("band").none(), arg("stat").def(false),
+             arg("scope").none(), arg("span").def(false), arg("value").none(), arg("state").none()},
+            "Declares an element drawn with the named graphic.\n\nRaises `ValueError` if `viz` is not a graphic "
+            "the dashboard draws.",
+            [](std::string key, std::string unit, std::string label, std::string_view viz, std::optional<Texts> labels,
+               std::optional<Band> band, bool stat, std::optional<std::vector<std::string>> scope, bool span,
+               std::optional<float> value, std::optional<std::string> state) {
+                ElementSpec e = ElementSpec::make(std::move(key), std::move(unit), std::move(label), viz_of(viz));
+                e.labels = std::move(labels);
+                if (band) e.band = band->ends;
+                e.stat = stat;
+                if (scope) e.scope = Links{std::move(*scope)};
+                e.span = span;
+                e.value = value;
+                e.state = std::move(state);
+                return e;
+            });
         c.prop("key", "The stable, language-neutral element key, such as `water_turbidity`.",
                [](const ElementSpec& e) { return e.key; });
         c.prop("unit", "The canonical unit name, such as `ntu`, `ph`, or `count`.",
@@ -189,8 +189,7 @@ Class<Theme> theme_class{
                "Builds a theme from the tokens given; the rest keep the dashboard's own colors.",
                [](std::optional<std::string> accent, std::optional<std::string> ok, std::optional<std::string> warn,
                   std::optional<std::string> alarm, std::optional<std::string> track) {
-                   return Theme{std::move(accent), std::move(ok), std::move(warn), std::move(alarm),
-                                std::move(track)};
+                   return Theme{std::move(accent), std::move(ok), std::move(warn), std::move(alarm), std::move(track)};
                });
         c.prop("accent", "The brand and interaction accent.", [](const Theme& t) { return t.accent; });
         c.prop("ok", "The healthy status color, which also tints an in-band gauge.",
@@ -213,7 +212,8 @@ Class<Presentation> presentation_class{
                   std::optional<Messages> messages) {
                    Presentation p;
                    p.elements.reserve(elements.size());
-                   for (const In<ElementSpec>& e : elements) p.elements.push_back(*e);
+                   for (const In<ElementSpec>& e : elements)
+                       p.elements.push_back(*e);
                    if (theme) p.theme = **theme;
                    if (messages) p.messages = std::move(*messages);
                    return p;

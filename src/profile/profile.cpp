@@ -9,7 +9,10 @@
 
 #include "binding/binding.hpp"
 #include "binding/containers.hpp"
+#include "profile/controller.hpp"
 #include "trovik/core/text.hpp"
+#include "trovik/power/plan.hpp"
+#include "trovik/profile/control.hpp"
 #include "trovik/profile/profile.hpp"
 
 namespace trovik::py {
@@ -303,6 +306,23 @@ Class<Profile> profile_class{
                      "no profile manifest or the profile could\nnot run.",
                      {"manifest"},
                      [](std::string_view manifest) { return make(unwrap(Profile::from_json(manifest))); });
+        c.def("controller",
+              "A new controller for the profile's control policy, in its starting\nstate. Raises `TrovikError` for a "
+              "custom kind, which no built-in\npolicy decides.",
+              [](const Profile& p) { return make(ControllerValue(unwrap(p.controller()))); });
+        c.def("power_plan",
+              "A new `PowerPlan` from the profile's power schedule: its intervals are\nexactly the schedule's "
+              "seconds, its thresholds the schedule's, and its\nmargin the schedule's hysteresis (negative or "
+              "not-a-number taken as 0).",
+              [](const Profile& p) {
+                  using core::Duration;
+                  const auto& s = p.power;
+                  return make(power::plan::PowerPlan::make(Duration::from_secs(s.active_secs),
+                                                           Duration::from_secs(s.saver_secs),
+                                                           Duration::from_secs(s.critical_secs))
+                                  .with_thresholds(s.saver_below, s.critical_below)
+                                  .with_hysteresis(s.hysteresis));
+              });
         c.def("with_reads",
               "A copy of this profile reading `quantity` in `unit`, checked again.\nRaises `TrovikError` when "
               "either is not lowercase words joined by\nunderscores.",
