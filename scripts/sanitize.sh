@@ -32,6 +32,9 @@ preload="$(gcc -print-file-name=libasan.so):$(gcc -print-file-name=libubsan.so)"
 # The Python tests of the parsers and protocol areas, one a line.
 PY_TESTS=(
   tests/test_profile.py
+  tests/test_presentation.py
+  tests/test_controller.py
+  tests/test_power.py
   tests/test_codec.py
   tests/test_zenoh.py
   tests/test_ros2.py

@@ -133,6 +133,14 @@ PyObject* none() {
 PyObject* to_py(bool v) { return check(PyBool_FromLong(v ? 1 : 0)); }
 PyObject* to_py(long long v) { return check(PyLong_FromLongLong(v)); }
 PyObject* to_py(unsigned long long v) { return check(PyLong_FromUnsignedLongLong(v)); }
+PyObject* to_py(unsigned __int128 v) {
+    if (v <= UINT64_MAX) return to_py(static_cast<unsigned long long>(v));
+    Ref high(check(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(v >> 64))));
+    Ref bits(check(PyLong_FromLong(64)));
+    Ref shifted(check(PyNumber_Lshift(high.get(), bits.get())));
+    Ref low(check(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(v))));
+    return check(PyNumber_Or(shifted.get(), low.get()));
+}
 PyObject* to_py(double v) { return check(PyFloat_FromDouble(v)); }
 PyObject* to_py(std::string_view v) {
     return check(PyUnicode_FromStringAndSize(v.data(), static_cast<Py_ssize_t>(v.size())));

@@ -183,6 +183,8 @@ inline PyObject* to_py(Ref r) { return r.release(); }
 PyObject* to_py(bool v);
 PyObject* to_py(long long v);
 PyObject* to_py(unsigned long long v);
+// An exact count wider than 64 bits (a duration in microseconds, a length).
+PyObject* to_py(unsigned __int128 v);
 PyObject* to_py(double v);
 PyObject* to_py(std::string_view v);
 PyObject* to_py(std::span<const std::uint8_t> v);

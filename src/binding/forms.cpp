@@ -23,6 +23,16 @@ std::string take_pending_reason() {
     return out;
 }
 
+std::string take_form_reason(std::string_view type, std::string_view form) {
+    std::string out = "TypeError: failed to extract field ";
+    out += type;
+    out += "::";
+    out += form;
+    out += ".0, caused by ";
+    out += take_pending_reason();
+    return out;
+}
+
 void raise_no_form(const char* type, std::initializer_list<const char*> forms,
                    std::initializer_list<std::string> reasons) {
     std::string m = "failed to extract enum ";

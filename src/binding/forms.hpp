@@ -3,6 +3,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "binding/convert.hpp"
 
@@ -10,6 +11,11 @@ namespace trovik::py {
 
 // The pending exception as "TypeName: message", cleared.
 std::string take_pending_reason();
+
+// The pending exception, cleared, as the reason the one-value form `form` of
+// `type` did not fit: "TypeError: failed to extract field {type}::{form}.0,
+// caused by {pending}".
+std::string take_form_reason(std::string_view type, std::string_view form);
 
 // Raises "failed to extract enum {type} ('{A | B}')" with one line per form
 // and the reason that form failed.

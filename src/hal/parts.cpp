@@ -102,8 +102,7 @@ std::string form_reason(PyObject* o, const char* field) {
         ClassOf<T>::cls->instance_of(o);
     } catch (const PendingError&) {
     }
-    return std::string("TypeError: failed to extract field AnyPart::") + field + ".0, caused by " +
-           take_pending_reason();
+    return take_form_reason("AnyPart", field);
 }
 
 template <class T>

@@ -45,16 +45,6 @@ PyObject* coded(Codec codec, ByteView input, std::size_t room) {
     return to_py(out.span().first(*n));
 }
 
-// An exact length as a Python int, however large.
-PyObject* exact_length(unsigned __int128 n) {
-    if (n <= UINT64_MAX) return to_py(static_cast<unsigned long long>(n));
-    Ref high(check(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(n >> 64))));
-    Ref bits(check(PyLong_FromLong(64)));
-    Ref shifted(check(PyNumber_Lshift(high.get(), bits.get())));
-    Ref low(check(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(n))));
-    return check(PyNumber_Or(shifted.get(), low.get()));
-}
-
 const Function slip_encode_fn{
     "slip_encode", "Frames a payload as a SLIP packet (RFC 1055).", {"payload"}, [](ByteView payload) {
         return coded(slip::encode, payload, slip::max_encoded_len(payload.size()));
@@ -86,14 +76,14 @@ const Function slip_max_encoded_len_fn{
     "slip_max_encoded_len",
     "Returns the largest SLIP frame a payload of this length can produce.",
     {"payload_len"},
-    [](std::uint64_t payload_len) { return exact_length(2 * static_cast<unsigned __int128>(payload_len) + 1); }};
+    [](std::uint64_t payload_len) { return to_py(2 * static_cast<unsigned __int128>(payload_len) + 1); }};
 
 const Function cobs_max_encoded_len_fn{
     "cobs_max_encoded_len",
     "Returns the largest COBS frame a payload of this length can produce.",
     {"payload_len"},
     [](std::uint64_t payload_len) {
-        return exact_length(static_cast<unsigned __int128>(payload_len) + payload_len / 254 + 2);
+        return to_py(static_cast<unsigned __int128>(payload_len) + payload_len / 254 + 2);
     }};
 
 // A streaming decoder and the count of errors it met.

@@ -6,16 +6,6 @@
 #include "binding/forms.hpp"
 
 namespace trovik::py {
-namespace {
-
-// "TypeError: failed to extract field Payload::Text.0, caused by TypeError: ..."
-std::string field_reason(const char* field) {
-    std::string cause = take_pending_reason();
-    return std::string("TypeError: failed to extract field Payload::") + field + ".0, caused by " + cause;
-}
-
-}  // namespace
-
 Caster<Payload>::Caster(PyObject* o) {
     if (PyUnicode_Check(o)) {
         std::string_view text = to_text(o);
@@ -29,12 +19,12 @@ Caster<Payload>::Caster(PyObject* o) {
         return;
     } catch (const PendingError&) {
     }
-    std::string bytes_reason = field_reason("Bytes");
+    std::string bytes_reason = take_form_reason("Payload", "Bytes");
     try {
         to_text(o);  // fails: only to state why, in the interpreter's words
     } catch (const PendingError&) {
     }
-    std::string text_reason = field_reason("Text");
+    std::string text_reason = take_form_reason("Payload", "Text");
     raise_no_form("Payload", {"Text", "Bytes"}, {text_reason, bytes_reason});
 }
 

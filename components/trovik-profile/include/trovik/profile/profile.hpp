@@ -14,6 +14,10 @@
 #include "trovik/profile/params.hpp"
 #include "trovik/profile/presentation.hpp"
 
+namespace trovik::profile::control {
+class Controller;
+}  // namespace trovik::profile::control
+
 namespace trovik::profile::profile {
 
 struct Reads {
@@ -95,6 +99,10 @@ struct Profile {
     std::expected<std::string, core::Error> to_json() const;
     // The first rule broken that keeps the node from running as described.
     std::expected<void, core::Error> check() const;
+
+    // A new controller for the profile's control policy (control.hpp); a
+    // custom kind has none in this component.
+    std::expected<control::Controller, core::Error> controller() const;
 
     Profile with_presentation(presentation::Presentation p) && {
         presentation = std::move(p);
