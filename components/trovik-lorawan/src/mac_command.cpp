@@ -415,8 +415,7 @@ Direction MacCommand::direction() const noexcept {
     return visit([](const auto& c) { return std::remove_cvref_t<decltype(c)>::direction; });
 }
 
-std::expected<std::size_t, LorawanError> encode_all(std::span<const MacCommand> commands,
-                                                    std::span<std::uint8_t> out) {
+std::expected<std::size_t, LorawanError> encode_all(std::span<const MacCommand> commands, std::span<std::uint8_t> out) {
     std::size_t written = 0;
     for (const MacCommand& command : commands) {
         const auto size = command.encode(out.subspan(written));

@@ -229,8 +229,7 @@ TEST_CASE("frequencies that cannot travel are refused after the bytes before the
     const MacCommand odd = NewChannelReq{.index = 9, .frequency_hz = 869525050, .max_data_rate = 5};
     CHECK(odd.encode(out).error() == LorawanError{Kind::Malformed});
     CHECK(hex(std::span(out).first(3)) == "0709ee");
-    CHECK(MacCommand(RxParamSetupReq{.frequency_hz = 1677721600}).encode(out).error() ==
-          LorawanError{Kind::Malformed});
+    CHECK(MacCommand(RxParamSetupReq{.frequency_hz = 1677721600}).encode(out).error() == LorawanError{Kind::Malformed});
     CHECK(hex(encoded(RxParamSetupReq{.frequency_hz = 1677721500})) == "0500ffffff");
     CHECK(hex(encoded(DlChannelReq{.index = 1, .frequency_hz = 0})) == "0a01000000");
     CHECK(MacCommand(RelayConfReq{.frequency_hz = 100}).encode(out).has_value());

@@ -111,7 +111,7 @@ struct DevStatusAns {
     static constexpr Direction direction = Direction::Uplink;
     static constexpr std::size_t size = 3;
     static constexpr std::string_view kind = "dev_status_ans";
-    std::uint8_t battery = 0;   // 0 on external power, 255 when unknown
+    std::uint8_t battery = 0;    // 0 on external power, 255 when unknown
     std::int8_t snr_margin = 0;  // a signed 6-bit number, -32 to 31
     friend bool operator==(const DevStatusAns&, const DevStatusAns&) = default;
 };
@@ -367,9 +367,8 @@ public:
                      mac::RxTimingSetupAns, mac::TxParamSetupReq, mac::TxParamSetupAns, mac::DlChannelReq,
                      mac::DlChannelAns, mac::DeviceTimeReq, mac::DeviceTimeAns, mac::RelayConfReq, mac::RelayConfAns,
                      mac::EndDeviceConfReq, mac::EndDeviceConfAns, mac::FilterListReq, mac::FilterListAns,
-                     mac::UpdateUplinkListReq, mac::UpdateUplinkListAns, mac::CtrlUplinkListReq,
-                     mac::CtrlUplinkListAns, mac::ConfigureFwdLimitReq, mac::ConfigureFwdLimitAns,
-                     mac::NotifyNewEndDeviceReq>;
+                     mac::UpdateUplinkListReq, mac::UpdateUplinkListAns, mac::CtrlUplinkListReq, mac::CtrlUplinkListAns,
+                     mac::ConfigureFwdLimitReq, mac::ConfigureFwdLimitAns, mac::NotifyNewEndDeviceReq>;
     static constexpr std::size_t kCount = std::variant_size_v<Variant>;
 
     // What `parse` read, and how many bytes of the run it took.
@@ -422,8 +421,7 @@ struct MacCommand::Parsed {
 
 // Writes the commands one after another and returns the total length. On an
 // error the commands before the failing one are already written.
-std::expected<std::size_t, LorawanError> encode_all(std::span<const MacCommand> commands,
-                                                    std::span<std::uint8_t> out);
+std::expected<std::size_t, LorawanError> encode_all(std::span<const MacCommand> commands, std::span<std::uint8_t> out);
 
 // Walks a run of commands (FOpts, or a port-0 payload) up to its end, the
 // first identifier not known in its direction (the rest is dropped
