@@ -1,0 +1,43 @@
+#pragma once
+// What the relay frames share: carriers in their three-byte frequency form,
+// and the key-stream block A, whose shape the WOR and its acknowledgement
+// have in common.
+#include <cstdint>
+
+#include "le.hpp"
+#include "trovik/crypto/aes128.hpp"
+#include "trovik/lorawan/relay/codes.hpp"
+#include "trovik/lorawan/session.hpp"
+
+namespace trovik::lorawan::relay {
+
+inline void write_frequency(std::uint8_t* at, std::uint32_t hz) noexcept { le::write(at, hz / Carrier::kStepHz, 3); }
+inline std::uint32_t read_frequency(const std::uint8_t* at) noexcept { return le::read(at, 3) * Carrier::kStepHz; }
+
+// Encrypted under WorSEncKey, its first bytes are the key stream. `carrier`
+// is the one the frame itself goes on.
+inline crypto::AesBlock stream_block(Direction direction, std::uint32_t dev_addr, std::uint32_t wfcnt,
+                                     const Carrier& carrier) noexcept {
+    crypto::AesBlock a{};
+    a[0] = 0x01;
+    a[3] = static_cast<std::uint8_t>(direction);
+    le::write(&a[4], dev_addr, 4);
+    le::write(&a[8], wfcnt, 4);
+    write_frequency(&a[12], carrier.frequency_hz);
+    a[15] = carrier.data_rate;
+    return a;
+}
+
+// The first sixteen bytes of every relay integrity input.
+inline crypto::AesBlock mic_block(Direction direction, std::uint32_t dev_addr, std::uint32_t wfcnt,
+                                  std::uint8_t length) noexcept {
+    crypto::AesBlock b{};
+    b[0] = 0x49;
+    b[5] = static_cast<std::uint8_t>(direction);
+    le::write(&b[6], dev_addr, 4);
+    le::write(&b[10], wfcnt, 4);
+    b[15] = length;
+    return b;
+}
+
+}  // namespace trovik::lorawan::relay
