@@ -123,9 +123,6 @@ PARTLY_BUILT = {# manifests read and written so far
                     "bme280_sim_calibration_humidity", "bme280_sim_burst", "bme280_sim_burst_for", "Bmp280",
                     "bmp280_sim_part", "bmp280_sim_reporting", "bmp280_sim_calibration", "bmp280_sim_burst",
                     "bmp280_sim_burst_for"},
-                "lorawan": {"LorawanSession", "LorawanDevice", "LorawanJoinAccept", "LorawanRxData", "LorawanHeader",
-                            "LorawanJoinRequest", "LorawanGrant", "lorawan_parse_header",
-                            "lorawan_parse_join_request", "LorawanWorKeys"},
                 "lorawan_link": {"LorawanCfList"}}
 
 
