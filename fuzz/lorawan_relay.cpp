@@ -107,8 +107,8 @@ void check_timing(std::span<const std::uint8_t> in) {
         FUZZ_CHECK(slot->start_us >= b);
         FUZZ_CHECK(slot->preamble_symbols >= symbols(sync.cad_to_rx) + 7);
     }
-    const auto channel = second_channel(in.empty() ? 1 : in[0] & 3, 3, static_cast<std::uint8_t>(c & 7),
-                                        static_cast<std::uint32_t>(b));
+    const auto channel =
+        second_channel(in.empty() ? 1 : in[0] & 3, 3, static_cast<std::uint8_t>(c & 7), static_cast<std::uint32_t>(b));
     if (channel) FUZZ_CHECK(channel->ack_frequency_hz >= channel->wor_frequency_hz);
 }
 
