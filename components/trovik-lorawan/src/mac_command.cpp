@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "frequency.hpp"
 #include "le.hpp"
 
 namespace trovik::lorawan {
@@ -9,10 +10,6 @@ namespace {
 
 using Kind = LorawanError::Kind;
 using namespace mac;
-
-// Frequencies travel as 24-bit counts of 100 Hz.
-constexpr std::uint32_t kStepHz = 100;
-constexpr std::uint32_t kHighestHz = 0xFFFFFF * kStepHz + (kStepHz - 1);
 
 constexpr std::uint8_t bits(std::uint32_t value, int shift, int width) noexcept {
     return static_cast<std::uint8_t>((value >> shift) & ((1u << width) - 1));
@@ -22,10 +19,10 @@ constexpr std::uint32_t place(std::uint32_t value, int shift, int width) noexcep
     return (value & ((1u << width) - 1)) << shift;
 }
 
-std::uint32_t read_frequency(const std::uint8_t* at) noexcept { return le::read(at, 3) * kStepHz; }
+std::uint32_t read_frequency(const std::uint8_t* at) noexcept { return frequency::read(at); }
 bool write_frequency(std::uint8_t* at, std::uint32_t hz) noexcept {
-    if (hz % kStepHz != 0 || hz > kHighestHz) return false;
-    le::write(at, hz / kStepHz, 3);
+    if (!frequency::carried(hz)) return false;
+    frequency::write(at, hz);
     return true;
 }
 

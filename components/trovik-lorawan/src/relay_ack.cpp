@@ -50,7 +50,7 @@ std::array<std::uint8_t, 4> ack_mic(const WorKeys& keys, std::uint32_t dev_addr,
     std::ranges::copy(head, input.begin());
     std::ranges::copy(sealed, input.begin() + 16);
     input[19] = uplink.data_rate;
-    write_frequency(&input[20], uplink.frequency_hz);
+    frequency::write(&input[20], uplink.frequency_hz);
     le::write(&input[23], wfcnt & 0xFFFF, 2);
     le::write(&input[25], dev_addr, 4);
     const crypto::AesBlock tag = crypto::Cipher(keys.integrity).cmac(input);

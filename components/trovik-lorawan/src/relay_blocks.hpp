@@ -1,18 +1,16 @@
 #pragma once
-// What the relay frames share: carriers in their three-byte frequency form,
-// and the key-stream block A, whose shape the WOR and its acknowledgement
-// have in common.
+// What the relay frames share: the key-stream block A, whose shape the WOR
+// and its acknowledgement have in common, and the head of every integrity
+// input.
 #include <cstdint>
 
+#include "frequency.hpp"
 #include "le.hpp"
 #include "trovik/crypto/aes128.hpp"
 #include "trovik/lorawan/relay/codes.hpp"
 #include "trovik/lorawan/session.hpp"
 
 namespace trovik::lorawan::relay {
-
-inline void write_frequency(std::uint8_t* at, std::uint32_t hz) noexcept { le::write(at, hz / Carrier::kStepHz, 3); }
-inline std::uint32_t read_frequency(const std::uint8_t* at) noexcept { return le::read(at, 3) * Carrier::kStepHz; }
 
 // Encrypted under WorSEncKey, its first bytes are the key stream. `carrier`
 // is the one the frame itself goes on.
@@ -23,7 +21,7 @@ inline crypto::AesBlock stream_block(Direction direction, std::uint32_t dev_addr
     a[3] = static_cast<std::uint8_t>(direction);
     le::write(&a[4], dev_addr, 4);
     le::write(&a[8], wfcnt, 4);
-    write_frequency(&a[12], carrier.frequency_hz);
+    frequency::write(&a[12], carrier.frequency_hz);
     a[15] = carrier.data_rate;
     return a;
 }

@@ -20,7 +20,7 @@ std::expected<ForwardedUplink, LorawanError> ForwardedUplink::parse(std::span<co
     up.snr_db = static_cast<std::int8_t>(static_cast<int>((m >> 4) & 0x1F) - 20);
     up.rssi_dbm = static_cast<std::int16_t>(-15 - static_cast<int>(m >> 9));
     up.wor_channel = static_cast<WorChannel>(channel);
-    up.frequency_hz = read_frequency(&payload[3]);
+    up.frequency_hz = frequency::read(&payload[3]);
     up.phy_payload = payload.subspan(kForwardOverhead);
     return up;
 }
@@ -37,7 +37,7 @@ std::expected<std::size_t, LorawanError> ForwardedUplink::encode(std::span<std::
                                    static_cast<std::uint32_t>(-rssi - 15) << 9 |
                                    static_cast<std::uint32_t>(wor_channel) << 16;
     le::write(out.data(), metadata, 3);
-    write_frequency(&out[3], frequency_hz);
+    frequency::write(&out[3], frequency_hz);
     std::ranges::copy(phy_payload, out.begin() + kForwardOverhead);
     return size;
 }

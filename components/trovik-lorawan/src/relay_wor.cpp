@@ -40,7 +40,7 @@ std::expected<std::array<std::uint8_t, kJoinRequestWorSize>, LorawanError> wor_j
     std::array<std::uint8_t, kJoinRequestWorSize> frame{};
     frame[0] = 0x00;
     frame[1] = uplink.data_rate;
-    write_frequency(&frame[2], uplink.frequency_hz);
+    frequency::write(&frame[2], uplink.frequency_hz);
     return frame;
 }
 
@@ -49,7 +49,7 @@ std::expected<std::array<std::uint8_t, kUplinkWorSize>, LorawanError> wor_uplink
     if (!uplink.valid() || !wor.valid()) return std::unexpected(LorawanError{Kind::Malformed});
     std::array<std::uint8_t, 4> plain{};
     plain[0] = uplink.data_rate;
-    write_frequency(&plain[1], uplink.frequency_hz);
+    frequency::write(&plain[1], uplink.frequency_hz);
     const auto sealed = crypt_carrier(keys, dev_addr, wfcnt, wor, plain);
     const auto mic = uplink_mic(keys, dev_addr, wfcnt, sealed);
 
@@ -66,7 +66,7 @@ std::expected<Wor, LorawanError> Wor::parse(std::span<const std::uint8_t> bytes)
     if (bytes.empty()) return std::unexpected(LorawanError{Kind::TooShort});
     const std::uint8_t type = bytes[0] & 0x0F;
     if (type == 0 && bytes.size() == kJoinRequestWorSize)
-        return Wor{JoinRequestWor{Carrier{read_frequency(&bytes[2]), static_cast<std::uint8_t>(bytes[1] & 0x0F)}}};
+        return Wor{JoinRequestWor{Carrier{frequency::read(&bytes[2]), static_cast<std::uint8_t>(bytes[1] & 0x0F)}}};
     if (type == 1 && bytes.size() == kUplinkWorSize) {
         SealedWor sealed;
         sealed.dev_addr = le::read(&bytes[1], 4);
@@ -84,7 +84,7 @@ std::expected<Carrier, LorawanError> SealedWor::open(const WorKeys& keys, std::u
     if (uplink_mic(keys, dev_addr, full_wfcnt, carrier) != mic) return std::unexpected(LorawanError{Kind::MicMismatch});
     if (!wor.valid()) return std::unexpected(LorawanError{Kind::Malformed});
     const auto plain = crypt_carrier(keys, dev_addr, full_wfcnt, wor, carrier);
-    return Carrier{read_frequency(&plain[1]), static_cast<std::uint8_t>(plain[0] & 0x0F)};
+    return Carrier{frequency::read(&plain[1]), static_cast<std::uint8_t>(plain[0] & 0x0F)};
 }
 
 }  // namespace trovik::lorawan::relay
