@@ -11,8 +11,10 @@
 
 #include "binding/binding.hpp"
 #include "lora/region.hpp"
+#include "lorawan/keys.hpp"
 #include "lorawan/relay_names.hpp"
 #include "security/args.hpp"
+#include "trovik/core/text.hpp"
 #include "trovik/lorawan/relay/ack.hpp"
 #include "trovik/lorawan/relay/forward.hpp"
 #include "trovik/lorawan/relay/timing.hpp"
@@ -76,19 +78,12 @@ relay::WorChannel channel_in(std::string_view name) { return kChannels.in(name);
 
 namespace {
 
-using lorawan::Key;
 using lorawan::WorKeys;
 using relay::Carrier;
 using relay::StateSync;
 
-std::string quoted(std::string_view name) {
-    std::string out;
-    out.reserve(name.size() + 2);
-    out += '"';
-    out += name;
-    out += '"';
-    return out;
-}
+// Names are plain ASCII: quoted, they read "name".
+std::string quoted(std::string_view name) { return core::text::debug_quoted(name); }
 
 // What a Python `LorawanUplinkMetadata` holds: its channel already checked.
 struct UplinkMetadataValue {
@@ -240,13 +235,6 @@ Class<relay::WorSlot> wor_slot_class{"LorawanWorSlot", "When a synchronized end 
                                      }};
 
 // ---- keys ------------------------------------------------------------------------------------------
-
-Key key_arg(ByteView bytes, const char* name) {
-    const auto checked = fixed<16>(bytes, name, RaiseAs::TrovikError);
-    Key key;
-    std::ranges::copy(checked, key.begin());
-    return key;
-}
 
 const Function root_key_fn{
     "lorawan_relay_root_wor_s_key",
