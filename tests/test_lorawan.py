@@ -12,30 +12,14 @@ import struct
 import loramsg
 import pytest
 import rtlib
-from cryptography.hazmat.primitives.ciphers import Cipher, algorithms, modes
-from cryptography.hazmat.primitives.cmac import CMAC
+
+from peers.lorawan_crypto import aes, aes_inverse, cmac
 
 import trovik._native as native
 from trovik._native import TrovikError
 
 # ---------------------------------------------------------------------------
 # The independent model: LoRaWAN 1.0.x from its published layouts.
-
-
-def aes(key, block):
-    encryptor = Cipher(algorithms.AES(key), modes.ECB()).encryptor()
-    return encryptor.update(block) + encryptor.finalize()
-
-
-def aes_inverse(key, data):
-    decryptor = Cipher(algorithms.AES(key), modes.ECB()).decryptor()
-    return decryptor.update(data) + decryptor.finalize()
-
-
-def cmac(key, data):
-    c = CMAC(algorithms.AES(key))
-    c.update(data)
-    return c.finalize()
 
 
 def model_block(tag, direction, dev_addr, fcnt, last):

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "binding/binding.hpp"
+#include "lorawan/keys.hpp"
 #include "security/args.hpp"
 #include "trovik/lorawan/cflist.hpp"
 #include "trovik/lorawan/header.hpp"
@@ -29,13 +30,6 @@ using lorawan::Key;
 using lorawan::RxData;
 using lorawan::Session;
 using lorawan::WorKeys;
-
-Key key_arg(ByteView bytes, const char* name) {
-    const auto checked = fixed<16>(bytes, name, RaiseAs::TrovikError);
-    Key key;
-    std::ranges::copy(checked, key.begin());
-    return key;
-}
 
 lorawan::Eui eui_arg(ByteView bytes, const char* name) {
     const auto checked = fixed<8>(bytes, name, RaiseAs::TrovikError);

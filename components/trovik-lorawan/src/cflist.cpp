@@ -2,15 +2,13 @@
 
 #include <algorithm>
 
+#include "frequency.hpp"
 #include "le.hpp"
 
 namespace trovik::lorawan {
 namespace {
 
-// Frequencies travel as 24-bit counts of 100 Hz.
-constexpr std::uint32_t kStepHz = 100;
 constexpr std::uint32_t kLowestHz = 100'000'000;
-constexpr std::uint32_t kHighestHz = 0xFFFFFF * kStepHz;
 
 }  // namespace
 
@@ -21,8 +19,8 @@ std::optional<CfList> CfList::from_frequencies(std::span<const std::uint32_t, kF
     for (std::size_t slot = 0; slot < kFrequencies; ++slot) {
         const std::uint32_t f = hz[slot];
         if (f == 0) continue;  // an unused slot
-        if (f % kStepHz != 0 || f < kLowestHz || f > kHighestHz) return std::nullopt;
-        le::write(&bytes[3 * slot], f / kStepHz, 3);
+        if (!frequency::carried(f) || f < kLowestHz) return std::nullopt;
+        frequency::write(&bytes[3 * slot], f);
     }
     return CfList(bytes);
 }
@@ -39,7 +37,7 @@ std::optional<std::array<std::uint32_t, CfList::kFrequencies>> CfList::frequenci
     if (type_byte() != 0) return std::nullopt;
     std::array<std::uint32_t, kFrequencies> hz{};
     for (std::size_t slot = 0; slot < kFrequencies; ++slot)
-        hz[slot] = le::read(&bytes_[3 * slot], 3) * kStepHz;
+        hz[slot] = frequency::read(&bytes_[3 * slot]);
     return hz;
 }
 

@@ -1,10 +1,10 @@
 #pragma once
-// Deadline arithmetic of the drivers: sums and products that stop at the
-// largest 64-bit value instead of wrapping round to a deadline in the past.
+// Deadline and timing arithmetic: sums and products that stop at the largest
+// 64-bit value instead of wrapping round to a moment in the past.
 #include <cstdint>
 #include <limits>
 
-namespace trovik::radios::detail {
+namespace trovik::core {
 
 constexpr std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) noexcept {
     return a > std::numeric_limits<std::uint64_t>::max() - b ? std::numeric_limits<std::uint64_t>::max() : a + b;
@@ -14,4 +14,4 @@ constexpr std::uint64_t saturating_mul(std::uint64_t a, std::uint64_t b) noexcep
     return a * b;
 }
 
-}  // namespace trovik::radios::detail
+}  // namespace trovik::core
