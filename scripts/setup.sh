@@ -30,6 +30,7 @@ PIP_NO_DEPS=(
   opt3001 # an independent OPT3001 driver, run over our simulated part
   adafruit-circuitpython-bme280 adafruit-circuitpython-bmp280 # independent BME280 and BMP280 drivers (float compensation), run over our simulated parts
   adafruit-circuitpython-sht31d # an independent SHT3x driver, run over our simulated part
+  adafruit-circuitpython-pca9685 adafruit-circuitpython-motor # an independent PCA9685 driver and the servo and stepper helpers on top of it, run over our simulated part
   w1thermsensor # an independent reader of the kernel's w1_slave files, run over our directory trees (its CLI needs click)
 )
 
