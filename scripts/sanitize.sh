@@ -66,6 +66,7 @@ PY_TESTS=(
   tests/test_update.py
   tests/test_sensors.py
   tests/test_bosch_sensors.py
+  tests/test_actuators.py
   tests/test_gpio.py
   tests/test_sensors_sensirion.py
   tests/test_sensors_ds18b20.py

@@ -32,6 +32,7 @@ PIP_NO_DEPS=(
   adafruit-circuitpython-sht31d # an independent SHT3x driver, run over our simulated part
   adafruit-circuitpython-scd4x # an independent SCD4x driver, run over our simulated part
   adafruit-circuitpython-tmp117 circuitpython-hdc1080 # independent TMP117 and HDC1080 drivers, run over our simulated parts
+  adafruit-circuitpython-pca9685 adafruit-circuitpython-motor # an independent PCA9685 driver and the servo and stepper helpers on top of it, run over our simulated part
   w1thermsensor # an independent reader of the kernel's w1_slave files, run over our directory trees (its CLI needs click)
 )
 

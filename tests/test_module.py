@@ -55,6 +55,8 @@ BUILT_SOURCES = {
     "sim",
     "sensors",
     "sensors_driver",
+    "actuators",
+    "actuators_driver",
     "update",
     "modbus",
     "lorawan",

@@ -58,41 +58,12 @@ Class<Bme280Calibration> bme280_calibration_class{
 using CtrlMeas = bme280::CtrlMeas;
 using Config = bme280::Config;
 
-Class<CtrlMeas> bme280_ctrl_meas_class{
-    "Bme280CtrlMeas", "A BME280 `ctrl_meas` register, field by field.", [](auto& c) {
-        c.init({arg("temperature").def(0), arg("pressure").def(0), arg("mode").def(0)},
-               [](std::uint8_t t, std::uint8_t p, std::uint8_t mode) {
-                   return CtrlMeas{t, p, mode};
-               });
-        c.prop(
-            "temperature", "The temperature oversampling code, `0..=5`, where `0` skips the measurement.",
-            [](const CtrlMeas& s) { return s.temperature; }, [](CtrlMeas& s, std::uint8_t v) { s.temperature = v; });
-        c.prop(
-            "pressure", "The pressure oversampling code, `0..=5`, where `0` skips the measurement.",
-            [](const CtrlMeas& s) { return s.pressure; }, [](CtrlMeas& s, std::uint8_t v) { s.pressure = v; });
-        c.prop(
-            "mode", "The power mode code: `0` sleep, `1` forced, `3` normal.", [](const CtrlMeas& s) { return s.mode; },
-            [](CtrlMeas& s, std::uint8_t v) { s.mode = v; });
-        c.eq([](const CtrlMeas& a, const CtrlMeas& b) { return a == b; });
-    }};
+Class<CtrlMeas> bme280_ctrl_meas_class{"Bme280CtrlMeas", "A BME280 `ctrl_meas` register, field by field.",
+                                       [](auto& c) { bosch_binding::ctrl_meas_members(c); }};
 
 Class<Config> bme280_config_class{
-    "Bme280Config", "A BME280 `config` register, field by field.", [](auto& c) {
-        c.init({arg("standby").def(0), arg("filter").def(0), arg("spi_3wire").def(false)},
-               [](std::uint8_t standby, std::uint8_t filter, bool spi) {
-                   return Config{standby, filter, spi};
-               });
-        c.prop(
-            "standby", "The normal-mode standby code, `0..=7`.", [](const Config& s) { return s.standby; },
-            [](Config& s, std::uint8_t v) { s.standby = v; });
-        c.prop(
-            "filter", "The IIR filter code, `0..=4`, where `0` is off.", [](const Config& s) { return s.filter; },
-            [](Config& s, std::uint8_t v) { s.filter = v; });
-        c.prop(
-            "spi_3wire", "Whether the 3-wire SPI interface is enabled.", [](const Config& s) { return s.spi_3wire; },
-            [](Config& s, bool v) { s.spi_3wire = v; });
-        c.eq([](const Config& a, const Config& b) { return a == b; });
-    }};
+    "Bme280Config", "A BME280 `config` register, field by field.",
+    [](auto& c) { bosch_binding::config_members(c, "The IIR filter code, `0..=4`, where `0` is off."); }};
 
 const Function bme280_measuring_fn{"bme280_measuring",
                                    "Reports whether a BME280 status byte shows a conversion running.",

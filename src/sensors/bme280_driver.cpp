@@ -19,7 +19,7 @@ using Core = bme280::driver::Bme280;
 using Bme280 = sensors_frame::Driver<Core>;
 using bosch_binding::Bme280Measurement;
 
-std::vector<std::uint8_t> bytes_of(std::span<const std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+using bosch_binding::bytes_of;
 
 Class<Bme280> bme280_class{
     "Bme280", "A Bosch BME280 driven over an I2C bus, measuring on demand in forced mode.", [](auto& c) {

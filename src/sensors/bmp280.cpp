@@ -94,50 +94,20 @@ Class<Bmp280RawMeasurement> bmp280_raw_measurement_class{
                [](const R& r) { return bmp280::temperature_skipped(r.value.temperature); });
     }};
 
-using CtrlMeas = bmp280::CtrlMeas;
-using Config = bmp280::Config;
-
-// The same fields as the BME280's register, under the BMP280's name.
+// The same fields as the BME280's registers, under the BMP280's names.
 struct Bmp280CtrlMeas {
-    CtrlMeas value;
+    bmp280::CtrlMeas value;
+};
+struct Bmp280Config {
+    bmp280::Config value;
 };
 
-Class<Bmp280CtrlMeas> bmp280_ctrl_meas_class{
-    "Bmp280CtrlMeas", "A BMP280 `ctrl_meas` register, field by field.", [](auto& c) {
-        using S = Bmp280CtrlMeas;
-        c.init({arg("temperature").def(0), arg("pressure").def(0), arg("mode").def(0)},
-               [](std::uint8_t t, std::uint8_t p, std::uint8_t mode) {
-                   return S{{t, p, mode}};
-               });
-        c.prop(
-            "temperature", "The temperature oversampling code, `0..=5`, where `0` skips the measurement.",
-            [](const S& s) { return s.value.temperature; }, [](S& s, std::uint8_t v) { s.value.temperature = v; });
-        c.prop(
-            "pressure", "The pressure oversampling code, `0..=5`, where `0` skips the measurement.",
-            [](const S& s) { return s.value.pressure; }, [](S& s, std::uint8_t v) { s.value.pressure = v; });
-        c.prop(
-            "mode", "The power mode code: `0` sleep, `1` forced, `3` normal.", [](const S& s) { return s.value.mode; },
-            [](S& s, std::uint8_t v) { s.value.mode = v; });
-        c.eq([](const S& a, const S& b) { return a.value == b.value; });
-    }};
+Class<Bmp280CtrlMeas> bmp280_ctrl_meas_class{"Bmp280CtrlMeas", "A BMP280 `ctrl_meas` register, field by field.",
+                                             [](auto& c) { bosch_binding::ctrl_meas_members(c); }};
 
-Class<Config> bmp280_config_class{
-    "Bmp280Config", "A BMP280 `config` register, field by field.", [](auto& c) {
-        c.init({arg("standby").def(0), arg("filter").def(0), arg("spi_3wire").def(false)},
-               [](std::uint8_t standby, std::uint8_t filter, bool spi) {
-                   return Config{standby, filter, spi};
-               });
-        c.prop(
-            "standby", "The normal-mode standby code, `0..=7`.", [](const Config& s) { return s.standby; },
-            [](Config& s, std::uint8_t v) { s.standby = v; });
-        c.prop(
-            "filter", "The IIR filter code, `0..=7`.", [](const Config& s) { return s.filter; },
-            [](Config& s, std::uint8_t v) { s.filter = v; });
-        c.prop(
-            "spi_3wire", "Whether the 3-wire SPI interface is enabled.", [](const Config& s) { return s.spi_3wire; },
-            [](Config& s, bool v) { s.spi_3wire = v; });
-        c.eq([](const Config& a, const Config& b) { return a == b; });
-    }};
+Class<Bmp280Config> bmp280_config_class{"Bmp280Config", "A BMP280 `config` register, field by field.", [](auto& c) {
+                                            bosch_binding::config_members(c, "The IIR filter code, `0..=7`.");
+                                        }};
 
 const Function bmp280_parse_measurement_fn{"bmp280_parse_measurement",
                                            "Parses the 6 data bytes of one BMP280 burst read into its raw codes.",
@@ -185,13 +155,13 @@ const Function bmp280_ctrl_meas_from_bits_fn{
     [](std::uint8_t bits) { return make(Bmp280CtrlMeas{bmp280::ctrl_meas_from_bits(bits)}); }};
 
 const Function bmp280_config_bits_fn{
-    "bmp280_config_bits", "Assembles the BMP280 `config` register byte.", {"config"}, [](In<Config> config) {
-        return bmp280::config_bits(*config);
+    "bmp280_config_bits", "Assembles the BMP280 `config` register byte.", {"config"}, [](In<Bmp280Config> config) {
+        return bmp280::config_bits(config->value);
     }};
 
 const Function bmp280_config_from_bits_fn{
     "bmp280_config_from_bits", "Parses a BMP280 `config` register byte.", {"bits"}, [](std::uint8_t bits) {
-        return make(bmp280::config_from_bits(bits));
+        return make(Bmp280Config{bmp280::config_from_bits(bits)});
     }};
 
 const Function bmp280_oversampling_factor_fn{"bmp280_oversampling_factor",

@@ -21,7 +21,7 @@ using Bmp280 = sensors_frame::Driver<Core>;
 using bosch_binding::Bmp280Coefficients;
 using bosch_binding::Bmp280Reading;
 
-std::vector<std::uint8_t> bytes_of(std::span<const std::uint8_t> bytes) { return {bytes.begin(), bytes.end()}; }
+using bosch_binding::bytes_of;
 
 Class<Bmp280> bmp280_class{
     "Bmp280", "A Bosch BMP280 driven over an I2C bus, measuring on demand in forced mode.", [](auto& c) {

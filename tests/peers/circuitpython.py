@@ -20,6 +20,7 @@ def _stub(name, **attrs):
 _stub("micropython", const=lambda value: value)
 _stub("busio", I2C=object, SPI=object)
 _stub("digitalio", DigitalInOut=object)
+_stub("pwmio", PWMOut=object)
 _stub("circuitpython_typing", ReadableBuffer=object, WriteableBuffer=object)
 _stub("circuitpython_typing.device_drivers", I2CDeviceDriver=object)
 

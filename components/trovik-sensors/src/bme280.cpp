@@ -48,14 +48,7 @@ std::array<std::uint8_t, kBurstBytes> burst_from_raw(const Raw& raw) noexcept {
 
 Calibration Calibration::from_blocks(std::span<const std::uint8_t, kCalibrationBytes> tp,
                                      std::span<const std::uint8_t, kHumidityCalibrationBytes> h) noexcept {
-    Calibration c;
-    c.dig_T1 = u16le(tp, 0);
-    c.dig_T2 = s16le(tp, 2);
-    c.dig_T3 = s16le(tp, 4);
-    c.dig_P1 = u16le(tp, 6);
-    std::int16_t* pressure[] = {&c.dig_P2, &c.dig_P3, &c.dig_P4, &c.dig_P5, &c.dig_P6, &c.dig_P7, &c.dig_P8, &c.dig_P9};
-    for (std::size_t i = 0; i < 8; ++i)
-        *pressure[i] = s16le(tp, 8 + 2 * i);
+    Calibration c{Trimming::from_bytes(tp.first<kTrimmingBytes>())};
     // Byte 24 (0xA0) carries nothing.
     c.dig_H1 = tp[25];
     c.dig_H2 = s16le(h, 0);
@@ -137,18 +130,13 @@ DriverResult<void> Bme280::init() {
         return done;
     // ctrl_hum takes effect only on the next ctrl_meas write, so it goes first.
     if (auto done = bosch::driver::write(regs_, CtrlHum, humidity_); !done) return done;
-    return bosch::driver::write(regs_, bosch::Register::CtrlMeas,
-                                static_cast<std::uint8_t>(temperature_ << 5 | pressure_ << 2));
+    return bosch::driver::write(regs_, bosch::Register::CtrlMeas, bosch::driver::ctrl_meas(temperature_, pressure_, 0));
 }
 
 DriverResult<Measurement> Bme280::measure() {
-    if (!calibration_)
-        if (auto done = init(); !done) return std::unexpected(std::move(done.error()));
-    std::array<std::uint8_t, kBurstBytes> burst{};
-    const auto ctrl = static_cast<std::uint8_t>(temperature_ << 5 | pressure_ << 2 | 1);
-    if (auto done = bosch::driver::forced_burst(regs_, delay_, ctrl, measurement_micros(), burst); !done)
-        return std::unexpected(std::move(done.error()));
-    return calibration_->compensate(raw_from_burst(burst));
+    return bosch::driver::measure_forced<kBurstBytes>(
+        regs_, delay_, calibration_, [this] { return init(); }, bosch::driver::ctrl_meas(temperature_, pressure_, 1),
+        measurement_micros(), raw_from_burst);
 }
 
 }  // namespace driver
@@ -172,38 +160,20 @@ std::span<const std::uint8_t, kBurstBytes> burst() noexcept { return kBurst; }
 std::array<std::uint8_t, kBurstBytes> burst_for(float celsius, float hectopascals, float relative_humidity) {
     const Calibration cal = Calibration::from_blocks(kCalibration, kHumidity);
     Raw raw{.temperature = 0, .pressure = 0x7FFFF, .humidity = 0x7FFF};
-    raw.temperature = static_cast<std::int32_t>(
-        search_code(0xFFFFF, round_half_away(celsius, 100.0f), [&](std::uint32_t code) -> std::int64_t {
-            Raw at = raw;
-            at.temperature = static_cast<std::int32_t>(code);
-            return cal.compensate(at).temperature;
-        }));
-    raw.pressure = static_cast<std::int32_t>(
-        search_code(0xFFFFF, round_half_away(hectopascals, 10000.0f), [&](std::uint32_t code) -> std::int64_t {
-            Raw at = raw;
-            at.pressure = static_cast<std::int32_t>(code);
-            return cal.compensate(at).pressure;
-        }));
-    raw.humidity = static_cast<std::int32_t>(
-        search_code(0xFFFF, round_half_away(relative_humidity, 1024.0f), [&](std::uint32_t code) -> std::int64_t {
-            Raw at = raw;
-            at.humidity = static_cast<std::int32_t>(code);
-            return cal.compensate(at).humidity;
-        }));
+    find_code(raw, &Raw::temperature, 0xFFFFF, round_half_away(celsius, 100.0f),
+              [&](const Raw& at) { return cal.compensate(at).temperature; });
+    find_code(raw, &Raw::pressure, 0xFFFFF, round_half_away(hectopascals, 10000.0f),
+              [&](const Raw& at) { return cal.compensate(at).pressure; });
+    find_code(raw, &Raw::humidity, 0xFFFF, round_half_away(relative_humidity, 1024.0f),
+              [&](const Raw& at) { return cal.compensate(at).humidity; });
     return burst_from_raw(raw);
 }
 
 namespace {
 
 hal::sim::I2cPart holding_burst(std::uint8_t address, std::span<const std::uint8_t, kBurstBytes> data) {
-    const std::array<std::uint8_t, 1> id{kChipId};
-    const std::array<std::uint8_t, 1> status{0x00};
-    return hal::sim::I2cPart(address)
-        .holding(ChipId, id)
-        .holding(Status, status)
-        .holding(bosch::Calibration, kCalibration)
-        .holding(CalibrationHumidity, kHumidity)
-        .holding(Data, data);
+    const bosch::sim::Block blocks[] = {{bosch::Calibration, kCalibration}, {CalibrationHumidity, kHumidity}};
+    return bosch::sim::part(address, kChipId, blocks, data);
 }
 
 }  // namespace

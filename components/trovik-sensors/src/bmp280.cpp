@@ -38,41 +38,6 @@ std::array<std::uint8_t, kBurstBytes> burst_from_raw(const Raw& raw) noexcept {
     return out;
 }
 
-Calibration Calibration::from_bytes(std::span<const std::uint8_t, kCalibrationBytes> data) noexcept {
-    Calibration c;
-    c.dig_T1 = u16le(data, 0);
-    c.dig_T2 = s16le(data, 2);
-    c.dig_T3 = s16le(data, 4);
-    c.dig_P1 = u16le(data, 6);
-    std::int16_t* pressure[] = {&c.dig_P2, &c.dig_P3, &c.dig_P4, &c.dig_P5, &c.dig_P6, &c.dig_P7, &c.dig_P8, &c.dig_P9};
-    for (std::size_t i = 0; i < 8; ++i)
-        *pressure[i] = s16le(data, 8 + 2 * i);
-    return c;
-}
-
-std::array<std::uint8_t, kCalibrationBytes> Calibration::to_bytes() const noexcept {
-    const std::uint16_t words[] = {
-        dig_T1,
-        static_cast<std::uint16_t>(dig_T2),
-        static_cast<std::uint16_t>(dig_T3),
-        dig_P1,
-        static_cast<std::uint16_t>(dig_P2),
-        static_cast<std::uint16_t>(dig_P3),
-        static_cast<std::uint16_t>(dig_P4),
-        static_cast<std::uint16_t>(dig_P5),
-        static_cast<std::uint16_t>(dig_P6),
-        static_cast<std::uint16_t>(dig_P7),
-        static_cast<std::uint16_t>(dig_P8),
-        static_cast<std::uint16_t>(dig_P9),
-    };
-    std::array<std::uint8_t, kCalibrationBytes> out{};
-    for (std::size_t i = 0; i < 12; ++i) {
-        out[2 * i] = static_cast<std::uint8_t>(words[i]);
-        out[2 * i + 1] = static_cast<std::uint8_t>(words[i] >> 8);
-    }
-    return out;
-}
-
 Reading Calibration::compensate(const Raw& raw) const noexcept {
     const std::int64_t adc_t = raw.temperature;
     const std::int32_t k1 = wrap32(shr64(mul64(shr64(adc_t, 3) - 2 * std::int64_t{dig_T1}, dig_T2), 11));
@@ -112,18 +77,13 @@ DriverResult<void> Bmp280::init() {
     calibration_ = Calibration::from_bytes(trimming);
     if (auto done = bosch::driver::write(regs_, ConfigRegister, static_cast<std::uint8_t>((filter_ & 7) << 2)); !done)
         return done;
-    return bosch::driver::write(regs_, bosch::Register::CtrlMeas,
-                                static_cast<std::uint8_t>(temperature_ << 5 | pressure_ << 2));
+    return bosch::driver::write(regs_, bosch::Register::CtrlMeas, bosch::driver::ctrl_meas(temperature_, pressure_, 0));
 }
 
 DriverResult<Reading> Bmp280::measure() {
-    if (!calibration_)
-        if (auto done = init(); !done) return std::unexpected(std::move(done.error()));
-    std::array<std::uint8_t, kBurstBytes> burst{};
-    const auto ctrl = static_cast<std::uint8_t>(temperature_ << 5 | pressure_ << 2 | 1);
-    if (auto done = bosch::driver::forced_burst(regs_, delay_, ctrl, measurement_micros(), burst); !done)
-        return std::unexpected(std::move(done.error()));
-    return calibration_->compensate(raw_from_burst(burst));
+    return bosch::driver::measure_forced<kBurstBytes>(
+        regs_, delay_, calibration_, [this] { return init(); }, bosch::driver::ctrl_meas(temperature_, pressure_, 1),
+        measurement_micros(), raw_from_burst);
 }
 
 }  // namespace driver
@@ -139,29 +99,20 @@ std::span<const std::uint8_t, kBurstBytes> burst() noexcept { return bme280::sim
 std::array<std::uint8_t, kBurstBytes> burst_for(float celsius, float hectopascals) {
     const Calibration cal = Calibration::from_bytes(calibration());
     Raw raw{.pressure = 0x7FFFF, .temperature = 0};
-    raw.temperature = search_code(0xFFFFF, round_half_away(celsius, 100.0f), [&](std::uint32_t code) -> std::int64_t {
-        return cal.compensate({.pressure = raw.pressure, .temperature = code}).temperature;
-    });
-    raw.pressure =
-        search_code(0xFFFFF, round_half_away(hectopascals, 25600.0f), [&](std::uint32_t code) -> std::int64_t {
-            // Compared as a signed value: far out of range the unclamped
-            // pressure goes negative, and must not read as a huge one.
-            return static_cast<std::int32_t>(
-                cal.compensate({.pressure = code, .temperature = raw.temperature}).pressure);
-        });
+    find_code(raw, &Raw::temperature, 0xFFFFF, round_half_away(celsius, 100.0f),
+              [&](const Raw& at) { return cal.compensate(at).temperature; });
+    // Compared as a signed value: far out of range the unclamped pressure
+    // goes negative, and must not read as a huge one.
+    find_code(raw, &Raw::pressure, 0xFFFFF, round_half_away(hectopascals, 25600.0f),
+              [&](const Raw& at) { return static_cast<std::int32_t>(cal.compensate(at).pressure); });
     return burst_from_raw(raw);
 }
 
 namespace {
 
 hal::sim::I2cPart holding_burst(std::uint8_t address, std::span<const std::uint8_t, kBurstBytes> data) {
-    const std::array<std::uint8_t, 1> id{kChipId};
-    const std::array<std::uint8_t, 1> status{0x00};
-    return hal::sim::I2cPart(address)
-        .holding(ChipId, id)
-        .holding(Status, status)
-        .holding(bosch::Calibration, calibration())
-        .holding(Data, data);
+    const bosch::sim::Block blocks[] = {{bosch::Calibration, calibration()}};
+    return bosch::sim::part(address, kChipId, blocks, data);
 }
 
 }  // namespace

@@ -24,6 +24,41 @@ void put_code20(std::uint32_t code, std::span<std::uint8_t, 3> out) noexcept {
     out[2] = static_cast<std::uint8_t>(code << 4);
 }
 
+Trimming Trimming::from_bytes(std::span<const std::uint8_t, kTrimmingBytes> data) noexcept {
+    Trimming c;
+    c.dig_T1 = u16le(data, 0);
+    c.dig_T2 = s16le(data, 2);
+    c.dig_T3 = s16le(data, 4);
+    c.dig_P1 = u16le(data, 6);
+    std::int16_t* pressure[] = {&c.dig_P2, &c.dig_P3, &c.dig_P4, &c.dig_P5, &c.dig_P6, &c.dig_P7, &c.dig_P8, &c.dig_P9};
+    for (std::size_t i = 0; i < 8; ++i)
+        *pressure[i] = s16le(data, 8 + 2 * i);
+    return c;
+}
+
+std::array<std::uint8_t, kTrimmingBytes> Trimming::to_bytes() const noexcept {
+    const std::uint16_t words[] = {
+        dig_T1,
+        static_cast<std::uint16_t>(dig_T2),
+        static_cast<std::uint16_t>(dig_T3),
+        dig_P1,
+        static_cast<std::uint16_t>(dig_P2),
+        static_cast<std::uint16_t>(dig_P3),
+        static_cast<std::uint16_t>(dig_P4),
+        static_cast<std::uint16_t>(dig_P5),
+        static_cast<std::uint16_t>(dig_P6),
+        static_cast<std::uint16_t>(dig_P7),
+        static_cast<std::uint16_t>(dig_P8),
+        static_cast<std::uint16_t>(dig_P9),
+    };
+    std::array<std::uint8_t, kTrimmingBytes> out{};
+    for (std::size_t i = 0; i < 12; ++i) {
+        out[2 * i] = static_cast<std::uint8_t>(words[i]);
+        out[2 * i + 1] = static_cast<std::uint8_t>(words[i] >> 8);
+    }
+    return out;
+}
+
 namespace {
 
 std::uint32_t measurement_micros(std::uint8_t t, std::uint8_t p, std::uint8_t h, std::uint32_t base,
@@ -97,3 +132,17 @@ DriverResult<void> forced_burst(const sensors::driver::I2cRegisters& regs, const
 }
 
 }  // namespace trovik::sensors::bosch::driver
+
+namespace trovik::sensors::bosch::sim {
+
+hal::sim::I2cPart part(std::uint8_t address, std::uint8_t chip_id, std::span<const Block> blocks,
+                       std::span<const std::uint8_t> burst) {
+    const std::array<std::uint8_t, 1> id{chip_id};
+    const std::array<std::uint8_t, 1> status{0x00};
+    hal::sim::I2cPart part = hal::sim::I2cPart(address).holding(ChipId, id).holding(Status, status);
+    for (const Block& block : blocks)
+        part = std::move(part).holding(block.reg, block.bytes);
+    return std::move(part).holding(Data, burst);
+}
+
+}  // namespace trovik::sensors::bosch::sim

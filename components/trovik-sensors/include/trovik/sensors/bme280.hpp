@@ -22,12 +22,7 @@ using CtrlMeas = bosch::CtrlMeasFields;
 using bosch::ctrl_meas_bits;
 using bosch::ctrl_meas_from_bits;
 
-struct Config {
-    std::uint8_t standby = 0;
-    std::uint8_t filter = 0;
-    bool spi_3wire = false;
-    friend bool operator==(const Config&, const Config&) = default;
-};
+using Config = bosch::ConfigFields;
 
 // The low three bits, with 5, 6 and 7 (all coefficient 16) read as 4.
 constexpr std::uint8_t filter_code(std::uint8_t code) noexcept {
@@ -68,11 +63,8 @@ struct Measurement {
 inline constexpr std::size_t kCalibrationBytes = 26;
 inline constexpr std::size_t kHumidityCalibrationBytes = 7;
 
-struct Calibration {
-    std::uint16_t dig_T1 = 0;
-    std::int16_t dig_T2 = 0, dig_T3 = 0;
-    std::uint16_t dig_P1 = 0;
-    std::int16_t dig_P2 = 0, dig_P3 = 0, dig_P4 = 0, dig_P5 = 0, dig_P6 = 0, dig_P7 = 0, dig_P8 = 0, dig_P9 = 0;
+// The shared coefficients, then the humidity ones.
+struct Calibration : bosch::Trimming {
     std::uint8_t dig_H1 = 0;
     std::int16_t dig_H2 = 0;
     std::uint8_t dig_H3 = 0;

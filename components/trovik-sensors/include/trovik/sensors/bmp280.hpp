@@ -23,12 +23,7 @@ using CtrlMeas = bosch::CtrlMeasFields;
 using bosch::ctrl_meas_bits;
 using bosch::ctrl_meas_from_bits;
 
-struct Config {
-    std::uint8_t standby = 0;
-    std::uint8_t filter = 0;
-    bool spi_3wire = false;
-    friend bool operator==(const Config&, const Config&) = default;
-};
+using Config = bosch::ConfigFields;
 
 // Codes go out as their low three bits, the filter's included.
 std::uint8_t config_bits(const Config& config) noexcept;
@@ -52,17 +47,13 @@ struct Reading {
     friend bool operator==(const Reading&, const Reading&) = default;
 };
 
-inline constexpr std::size_t kCalibrationBytes = 24;
+inline constexpr std::size_t kCalibrationBytes = bosch::kTrimmingBytes;
 
-struct Calibration {
-    std::uint16_t dig_T1 = 0;
-    std::int16_t dig_T2 = 0, dig_T3 = 0;
-    std::uint16_t dig_P1 = 0;
-    std::int16_t dig_P2 = 0, dig_P3 = 0, dig_P4 = 0, dig_P5 = 0, dig_P6 = 0, dig_P7 = 0, dig_P8 = 0, dig_P9 = 0;
-
-    static Calibration from_bytes(std::span<const std::uint8_t, kCalibrationBytes> data) noexcept;
-    // The bytes a part holding these coefficients returns, low byte first.
-    std::array<std::uint8_t, kCalibrationBytes> to_bytes() const noexcept;
+// The shared coefficients alone.
+struct Calibration : bosch::Trimming {
+    static Calibration from_bytes(std::span<const std::uint8_t, kCalibrationBytes> data) noexcept {
+        return {bosch::Trimming::from_bytes(data)};
+    }
     // Bosch's integer compensation with 64-bit pressure; shifts round toward
     // minus infinity, the one division truncates.
     Reading compensate(const Raw& raw) const noexcept;

@@ -2,10 +2,15 @@
 // What the Bosch BME280 and BMP280 share: the same control register and
 // oversampling codes, the same reset, status and identity registers, and
 // 20-bit codes laid out the same way in the data burst.
+#include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <utility>
 
 #include "trovik/hal/bus.hpp"
+#include "trovik/hal/parts.hpp"
 #include "trovik/sensors/driver.hpp"
 #include "trovik/sensors/error.hpp"
 
@@ -32,6 +37,15 @@ struct CtrlMeasFields {
     std::uint8_t pressure = 0;
     std::uint8_t mode = 0;
     friend bool operator==(const CtrlMeasFields&, const CtrlMeasFields&) = default;
+};
+
+// A `config` register: standby and filter codes kept as given, as above.
+// How each part reduces its filter code differs.
+struct ConfigFields {
+    std::uint8_t standby = 0;
+    std::uint8_t filter = 0;
+    bool spi_3wire = false;
+    friend bool operator==(const ConfigFields&, const ConfigFields&) = default;
 };
 
 // The low three bits, with 6 and 7 (which the part treats as 16 samples)
@@ -83,6 +97,21 @@ constexpr std::int16_t s16le(std::span<const std::uint8_t> b, std::size_t at) no
     return static_cast<std::int16_t>(u16le(b, at));
 }
 
+// The temperature and pressure coefficients both parts keep from 0x88 on,
+// each 16 bits low byte first.
+inline constexpr std::size_t kTrimmingBytes = 24;
+struct Trimming {
+    std::uint16_t dig_T1 = 0;
+    std::int16_t dig_T2 = 0, dig_T3 = 0;
+    std::uint16_t dig_P1 = 0;
+    std::int16_t dig_P2 = 0, dig_P3 = 0, dig_P4 = 0, dig_P5 = 0, dig_P6 = 0, dig_P7 = 0, dig_P8 = 0, dig_P9 = 0;
+
+    static Trimming from_bytes(std::span<const std::uint8_t, kTrimmingBytes> data) noexcept;
+    // The bytes a part holding these coefficients returns.
+    std::array<std::uint8_t, kTrimmingBytes> to_bytes() const noexcept;
+    friend bool operator==(const Trimming&, const Trimming&) = default;
+};
+
 // Bosch's reference compensation works in fixed-width signed integers, and
 // an unusual calibration overflows its products. These wrap as two's
 // complement, as the reference does on the machines it runs on, instead of
@@ -127,6 +156,17 @@ std::uint32_t search_code(std::uint32_t top, std::int64_t target, Value value) {
     return lo;
 }
 
+// Sets `raw.*field` to the code `search_code` finds, the other codes of
+// `raw` held as they are; `value` compensates a whole set of raw codes.
+template <class Raw, class Field, class Value>
+void find_code(Raw& raw, Field Raw::*field, std::uint32_t top, std::int64_t target, Value value) {
+    raw.*field = static_cast<Field>(search_code(top, target, [&](std::uint32_t code) -> std::int64_t {
+        Raw at = raw;
+        at.*field = static_cast<Field>(code);
+        return value(at);
+    }));
+}
+
 }  // namespace trovik::sensors::bosch
 
 namespace trovik::sensors::bosch::driver {
@@ -143,5 +183,39 @@ DriverResult<void> forced_burst(const sensors::driver::I2cRegisters& regs, const
 // Reads `out.size()` bytes from `reg` on.
 DriverResult<void> read_block(const sensors::driver::I2cRegisters& regs, std::uint8_t reg, std::span<std::uint8_t> out);
 DriverResult<void> write(const sensors::driver::I2cRegisters& regs, std::uint8_t reg, std::uint8_t value);
+// `ctrl_meas` with both oversampling codes (already reduced) and a mode.
+constexpr std::uint8_t ctrl_meas(std::uint8_t temperature, std::uint8_t pressure, std::uint8_t mode) noexcept {
+    return static_cast<std::uint8_t>(temperature << 5 | pressure << 2 | mode);
+}
+
+// One forced measurement compensated: `init` runs first when no calibration
+// is held (and must leave one when it succeeds), then the `Burst` data bytes
+// are read and decoded by `decode` into the calibration's raw codes.
+template <std::size_t Burst, class Calibration, class Init, class Decode>
+auto measure_forced(const sensors::driver::I2cRegisters& regs, const hal::BusDelay& delay,
+                    const std::optional<Calibration>& calibration, Init init, std::uint8_t ctrl,
+                    std::uint32_t wait_micros, Decode decode)
+    -> DriverResult<decltype(calibration->compensate(decode(std::declval<std::span<const std::uint8_t, Burst>>())))> {
+    if (!calibration)
+        if (auto done = init(); !done) return std::unexpected(std::move(done.error()));
+    std::array<std::uint8_t, Burst> burst{};
+    if (auto done = forced_burst(regs, delay, ctrl, wait_micros, burst); !done)
+        return std::unexpected(std::move(done.error()));
+    return calibration->compensate(decode(std::span<const std::uint8_t, Burst>(burst)));
+}
 
 }  // namespace trovik::sensors::bosch::driver
+
+namespace trovik::sensors::bosch::sim {
+
+// A part as both chips power up with a measurement waiting: its identity,
+// status 0 (idle, calibration copied), each calibration block at its
+// register, and the data burst.
+struct Block {
+    std::uint8_t reg;
+    std::span<const std::uint8_t> bytes;
+};
+hal::sim::I2cPart part(std::uint8_t address, std::uint8_t chip_id, std::span<const Block> blocks,
+                       std::span<const std::uint8_t> burst);
+
+}  // namespace trovik::sensors::bosch::sim
