@@ -58,6 +58,7 @@ BUILT_SOURCES = {
     "modbus",
     "lorawan",
     "lorawan_link",
+    "lorawan_packages",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"LorawanDeviceError", "LorawanRelayError"}

@@ -22,7 +22,9 @@ ParseResult<ClockCommand> ClockCommand::parse(Direction direction, std::span<con
     ClockCommand c;
     std::size_t length = 0;
     switch (id) {
-        case 0x00: c.kind = up ? ClockKind::PackageVersionAns : ClockKind::PackageVersionReq, length = up ? 3 : 1; break;
+        case 0x00:
+            c.kind = up ? ClockKind::PackageVersionAns : ClockKind::PackageVersionReq, length = up ? 3 : 1;
+            break;
         case 0x01: c.kind = up ? ClockKind::AppTimeReq : ClockKind::AppTimeAns, length = 6; break;
         case 0x02: c.kind = up ? ClockKind::PeriodicityAns : ClockKind::PeriodicityReq, length = up ? 6 : 2; break;
         case 0x03:
@@ -91,10 +93,8 @@ EncodeResult ClockCommand::encode(std::span<std::uint8_t> out) const {
 }
 
 EncodeResult ClockSync::app_time_req(std::uint32_t device_time, bool ans_required, std::span<std::uint8_t> out) {
-    const ClockCommand request{.kind = ClockKind::AppTimeReq,
-                               .device_time = device_time,
-                               .token = token_,
-                               .ans_required = ans_required};
+    const ClockCommand request{
+        .kind = ClockKind::AppTimeReq, .device_time = device_time, .token = token_, .ans_required = ans_required};
     auto written = request.encode(out);
     if (written) awaiting_ = true;
     return written;

@@ -43,14 +43,17 @@ void parity_line(std::uint16_t coded, std::uint16_t nb_frag, ParityLine& line) n
 
 // ---- Fragmenter -----------------------------------------------------------------------
 
-std::expected<Fragmenter, LorawanError> Fragmenter::make(std::span<const std::uint8_t> block,
-                                                         std::uint8_t frag_size) {
+std::expected<FragPlan, LorawanError> Fragmenter::plan(std::size_t block_len, std::uint8_t frag_size) {
     if (frag_size == 0) return malformed();
-    const std::size_t count = (block.size() + frag_size - 1) / frag_size;
+    const std::size_t count = block_len / frag_size + (block_len % frag_size != 0 ? 1 : 0);
     if (count == 0 || count > kSessionLimit) return malformed();
-    const auto nb_frag = static_cast<std::uint16_t>(count);
-    const auto padding = static_cast<std::uint8_t>(count * frag_size - block.size());
-    return Fragmenter(block, nb_frag, frag_size, padding);
+    return FragPlan{static_cast<std::uint16_t>(count), static_cast<std::uint8_t>(count * frag_size - block_len)};
+}
+
+std::expected<Fragmenter, LorawanError> Fragmenter::make(std::span<const std::uint8_t> block, std::uint8_t frag_size) {
+    const auto p = plan(block.size(), frag_size);
+    if (!p) return std::unexpected(p.error());
+    return Fragmenter(block, p->nb_frag, frag_size, p->padding);
 }
 
 void Fragmenter::xor_piece(std::uint16_t position, std::span<std::uint8_t> out) const noexcept {
@@ -91,7 +94,8 @@ std::expected<Defragmenter, FragError> Defragmenter::resumed(std::uint16_t nb_fr
                                                              std::span<std::uint8_t> block,
                                                              std::span<std::uint8_t> storage,
                                                              const DefragProgress& progress) {
-    if (nb_frag == 0 || nb_frag > kSessionLimit || frag_size == 0) return std::unexpected(FragError::UnsupportedSession);
+    if (nb_frag == 0 || nb_frag > kSessionLimit || frag_size == 0)
+        return std::unexpected(FragError::UnsupportedSession);
     if (block.size() < std::size_t{nb_frag} * frag_size) return std::unexpected(FragError::StorageTooSmall);
     if (storage.size() < defrag_storage_size(nb_frag, 0)) return std::unexpected(FragError::StorageTooSmall);
     // The most rows the storage holds: the size grows with the rows, so the

@@ -133,7 +133,8 @@ EncodeResult FirmwareManager::heard_at(std::span<const std::uint8_t> payload, st
         std::optional<FirmwareCommand> answer;
         switch (c.kind) {
             case K::PackageVersionReq:
-                answer = FirmwareCommand{.kind = K::PackageVersionAns, .package = kPackageId, .version = kPackageVersion};
+                answer =
+                    FirmwareCommand{.kind = K::PackageVersionAns, .package = kPackageId, .version = kPackageVersion};
                 break;
             case K::DevVersionReq:
                 answer = FirmwareCommand{.kind = K::DevVersionAns, .firmware = firmware_, .hardware = hardware_};

@@ -8,7 +8,9 @@
 
 namespace trovik::lorawan::packages::wire {
 
-inline std::unexpected<LorawanError> malformed() { return std::unexpected(LorawanError{LorawanError::Kind::Malformed}); }
+inline std::unexpected<LorawanError> malformed() {
+    return std::unexpected(LorawanError{LorawanError::Kind::Malformed});
+}
 inline std::unexpected<LorawanError> unknown(std::uint8_t id) {
     return std::unexpected(LorawanError{LorawanError::Kind::UnknownMacCommand, id});
 }

@@ -132,8 +132,7 @@ TEST_CASE("sessions and progress that do not fit are refused before anything is 
     Bytes storage(defrag_storage_size(4, 2));
     CHECK(Defragmenter::resumed(16384, 1, block, storage, {}).error() == FragError::UnsupportedSession);
     CHECK(Defragmenter::resumed(4, 0, block, storage, {}).error() == FragError::UnsupportedSession);
-    CHECK(Defragmenter::resumed(4, 4, std::span(block).first(15), storage, {}).error() ==
-          FragError::StorageTooSmall);
+    CHECK(Defragmenter::resumed(4, 4, std::span(block).first(15), storage, {}).error() == FragError::StorageTooSmall);
     CHECK(Defragmenter::resumed(4, 4, block, storage, {}).value().rows() == 2);
     CHECK(Defragmenter::resumed(4, 4, block, storage, {.seen = 5}).error() == FragError::UnsupportedSession);
     CHECK(Defragmenter::resumed(4, 4, block, storage, {.missing = 1, .solved = 2}).error() ==

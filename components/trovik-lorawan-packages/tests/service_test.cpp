@@ -60,7 +60,10 @@ TEST_CASE("a downlink cut short changes nothing, even by the commands before the
     clock::ClockSync sync(false);
     std::array<std::uint8_t, 8> out{};
     REQUIRE(sync.app_time_req(5, false, out).has_value());
-    const auto heard = sync.heard(unhex("0205" "010100000000" "0100"));
+    const auto heard =
+        sync.heard(unhex("0205"
+                         "010100000000"
+                         "0100"));
     REQUIRE_FALSE(heard.has_value());
     CHECK(heard.error().kind == Kind::Malformed);
     CHECK_FALSE(sync.answer_due());
@@ -108,12 +111,16 @@ TEST_CASE("a firmware downlink that cannot be read or answered whole is not acte
     firmware::FirmwareManager m(7, 2);
     std::array<std::uint8_t, 64> out{};
     // A reboot, then a command cut short.
-    auto result = m.heard_at(unhex("0200000000" "0509"), 0, out);
+    auto result = m.heard_at(unhex("0200000000"
+                                   "0509"),
+                             0, out);
     REQUIRE_FALSE(result.has_value());
     CHECK(result.error().kind == Kind::Malformed);
     CHECK_FALSE(m.reboot_now());
     // A countdown, then more answers than the buffer holds.
-    result = m.heard_at(unhex("033c0000" "0101010101010101"), 0, out);
+    result = m.heard_at(unhex("033c0000"
+                              "0101010101010101"),
+                        0, out);
     REQUIRE_FALSE(result.has_value());
     CHECK(result.error().kind == Kind::PayloadTooLarge);
     CHECK_FALSE(m.reboot_in_s().has_value());

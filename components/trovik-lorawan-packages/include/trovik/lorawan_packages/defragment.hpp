@@ -29,10 +29,17 @@ constexpr std::uint32_t prbs23(std::uint32_t x) noexcept { return (x >> 1) + (((
 // bit set over the first ceil(nb_frag / 8) bytes of `line`.
 void parity_line(std::uint16_t coded, std::uint16_t nb_frag, ParityLine& line) noexcept;
 
+// How a block of a given length is cut.
+struct FragPlan {
+    std::uint16_t nb_frag;
+    std::uint8_t padding;  // the zero bytes that complete the last piece
+};
+
 class Fragmenter {
 public:
     // Refused as malformed when `frag_size` is 0 or the block needs no
     // fragment or more than 16383.
+    static std::expected<FragPlan, LorawanError> plan(std::size_t block_len, std::uint8_t frag_size);
     static std::expected<Fragmenter, LorawanError> make(std::span<const std::uint8_t> block, std::uint8_t frag_size);
 
     std::uint16_t nb_frag() const noexcept { return nb_frag_; }
@@ -92,7 +99,11 @@ public:
 private:
     Defragmenter(std::uint16_t nb_frag, std::uint8_t frag_size, std::uint16_t rows, std::span<std::uint8_t> block,
                  std::span<std::uint8_t> storage, const DefragProgress& progress) noexcept
-        : block_(block), storage_(storage), progress_(progress), nb_frag_(nb_frag), rows_(rows),
+        : block_(block),
+          storage_(storage),
+          progress_(progress),
+          nb_frag_(nb_frag),
+          rows_(rows),
           frag_size_(frag_size) {}
 
     std::span<std::uint8_t> piece(std::uint16_t position) const noexcept;
