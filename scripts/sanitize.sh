@@ -68,6 +68,7 @@ PY_TESTS=(
   tests/test_sensors_ds18b20.py
   tests/test_modbus.py
   tests/test_lorawan.py
+  tests/test_lorawan_packages.py
 )
 # pycryptodome (under the LoRaWAN peer) opens its libraries with RTLD_DEEPBIND,
 # which the sanitizer runtime refuses; it has a switch for that.
