@@ -62,6 +62,7 @@ BUILT_SOURCES = {
     "lorawan",
     "lorawan_link",
     "lorawan_relay",
+    "lorawan_packages",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"LorawanDeviceError", "LorawanRelayError"}
