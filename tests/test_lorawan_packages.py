@@ -5,7 +5,7 @@ CMAC and an independent model of the fragmentation parity matrix."""
 import random
 
 import pytest
-from peers.aes_cmac import aes, aes_inverse, cmac
+from peers.lorawan_crypto import aes, aes_inverse, cmac
 
 from trovik import _native as n
 
