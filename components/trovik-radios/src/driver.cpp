@@ -4,7 +4,7 @@
 #include <array>
 #include <utility>
 
-#include "saturating.hpp"
+#include "trovik/core/saturating.hpp"
 
 namespace trovik::radios::sx126x {
 
@@ -12,8 +12,8 @@ namespace {
 
 using hal::SpiOperation;
 
-using detail::saturating_add;
-using detail::saturating_mul;
+using core::saturating_add;
+using core::saturating_mul;
 
 // How often BUSY is looked at while the chip works, and for how long at most.
 // Calibrations and waking from sleep keep it high for a few milliseconds; a

@@ -4,14 +4,14 @@
 #include <array>
 #include <utility>
 
-#include "saturating.hpp"
+#include "trovik/core/saturating.hpp"
 
 namespace trovik::radios::sx127x {
 
 namespace {
 
-using detail::saturating_add;
-using detail::saturating_mul;
+using core::saturating_add;
+using core::saturating_mul;
 using hal::SpiOperation;
 
 // RegOpMode values.
