@@ -59,6 +59,8 @@ BUILT_SOURCES = {
     "modbus",
     "lorawan",
     "lorawan_link",
+    "gateway",
+    "gateway_chirpstack",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"LorawanDeviceError", "LorawanRelayError"}
