@@ -73,6 +73,7 @@ PY_TESTS=(
   tests/test_sensors_tmp117_hdc1080.py
   tests/test_modbus.py
   tests/test_lorawan.py
+  tests/test_gateway.py
 )
 # pycryptodome (under the LoRaWAN peer) opens its libraries with RTLD_DEEPBIND,
 # which the sanitizer runtime refuses; it has a switch for that.
