@@ -77,6 +77,7 @@ PY_TESTS=(
   tests/test_lorawan_mac.py
   tests/test_lorawan_relay.py
   tests/test_lorawan_packages.py
+  tests/test_gateway.py
 )
 # pycryptodome (under the LoRaWAN peer) opens its libraries with RTLD_DEEPBIND,
 # which the sanitizer runtime refuses; it has a switch for that.

@@ -63,6 +63,8 @@ BUILT_SOURCES = {
     "lorawan_link",
     "lorawan_relay",
     "lorawan_packages",
+    "gateway",
+    "gateway_chirpstack",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"LorawanDeviceError", "LorawanRelayError"}

@@ -107,6 +107,7 @@ private:
 
 struct Writer {
     std::string& out;
+    const core::number_text::FloatLayout& doubles;
 
     void operator()(std::nullptr_t) const { out += "null"; }
     void operator()(bool b) const { out += b ? "true" : "false"; }
@@ -117,7 +118,7 @@ struct Writer {
             out += "null";
             return;
         }
-        core::number_text::append_float(out, d, core::number_text::json_double_layout);
+        core::number_text::append_float(out, d, doubles);
     }
     void operator()(const std::string& s) const { core::text::append_json_quoted(out, s); }
     void operator()(const Array& array) const {
@@ -146,11 +147,17 @@ struct Writer {
 
 std::expected<Value, ParseError> parse(std::string_view text) { return Parser(text).document(); }
 
-void write(std::string& out, const Value& value) { std::visit(Writer{out}, value.data); }
+void write(std::string& out, const Value& value) { write(out, value, core::number_text::json_double_layout); }
 
-std::string write(const Value& value) {
+std::string write(const Value& value) { return write(value, core::number_text::json_double_layout); }
+
+void write(std::string& out, const Value& value, const core::number_text::FloatLayout& doubles) {
+    std::visit(Writer{out, doubles}, value.data);
+}
+
+std::string write(const Value& value, const core::number_text::FloatLayout& doubles) {
     std::string out;
-    write(out, value);
+    write(out, value, doubles);
     return out;
 }
 

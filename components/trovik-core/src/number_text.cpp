@@ -118,6 +118,26 @@ std::optional<double> parse_number(std::string_view text) {
     return std::strtod(copy.c_str(), nullptr);
 }
 
+std::optional<std::uint64_t> parse_unsigned(std::string_view text, unsigned base, std::uint64_t max) noexcept {
+    if (text.starts_with('+')) text.remove_prefix(1);
+    if (text.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        unsigned digit = 16;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a') + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A') + 10;
+        if (digit >= base) return std::nullopt;
+        // value * base + digit <= max, asked without overflowing.
+        if (value > (max - digit) / base) return std::nullopt;
+        value = value * base + digit;
+    }
+    return value;
+}
+
 void append_float(std::string& out, double value, const FloatLayout& layout) { append_any(out, value, layout); }
 void append_float(std::string& out, float value, const FloatLayout& layout) { append_any(out, value, layout); }
 

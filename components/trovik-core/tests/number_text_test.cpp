@@ -213,3 +213,36 @@ TEST_CASE("numbers written out as text read back; anything else is refused") {
     REQUIRE(nan);
     CHECK(std::isnan(*nan));
 }
+
+TEST_CASE("parse_unsigned reads an optional plus and digits of its base, within a bound") {
+    struct Case {
+        const char* text;
+        unsigned base;
+        std::uint64_t max;
+        std::optional<std::uint64_t> value;
+    };
+    const Case cases[] = {
+        {"0", 10, 255, 0},
+        {"+7", 10, 255, 7},
+        {"007", 10, 255, 7},
+        {"255", 10, 255, 255},
+        {"256", 10, 255, std::nullopt},
+        {"01ab23CD", 16, 0xFFFFFFFF, 0x01AB23CD},
+        {"+1f", 16, 0xFFFFFFFF, 0x1F},
+        {"000000001", 16, 0xFFFFFFFF, 1},
+        {"123456789", 16, 0xFFFFFFFF, std::nullopt},
+        {"18446744073709551615", 10, UINT64_MAX, UINT64_MAX},
+        {"18446744073709551616", 10, UINT64_MAX, std::nullopt},
+        {"", 10, 255, std::nullopt},
+        {"+", 10, 255, std::nullopt},
+        {"-1", 10, 255, std::nullopt},
+        {"++1", 10, 255, std::nullopt},
+        {"0x10", 16, 0xFFFFFFFF, std::nullopt},
+        {" 1", 10, 255, std::nullopt},
+        {"1a", 10, 255, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.text);
+        CHECK(parse_unsigned(c.text, c.base, c.max) == c.value);
+    }
+}

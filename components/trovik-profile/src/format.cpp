@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "trovik/core/number_text.hpp"
 #include "trovik/core/text.hpp"
 
 namespace trovik::profile::format {
@@ -45,15 +46,9 @@ std::size_t distance_of(const std::vector<std::int32_t>& a, const std::vector<st
 
 // An unsigned 32-bit decimal: an optional "+", then digits only.
 std::optional<std::uint32_t> format_number_of(std::string_view s) {
-    if (s.starts_with('+')) s.remove_prefix(1);
-    if (s.empty()) return std::nullopt;
-    std::uint64_t value = 0;
-    for (const char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-        if (value > 0xFFFFFFFFu) return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(value);
+    const auto value = core::number_text::parse_unsigned(s, 10, 0xFFFFFFFFu);
+    if (!value) return std::nullopt;
+    return static_cast<std::uint32_t>(*value);
 }
 
 }  // namespace

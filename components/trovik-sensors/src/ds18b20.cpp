@@ -4,6 +4,7 @@
 #include <string>
 
 #include "trovik/core/crc8.hpp"
+#include "trovik/core/number_text.hpp"
 #include "trovik/core/text.hpp"
 
 namespace trovik::sensors::ds18b20 {
@@ -79,23 +80,9 @@ std::string w1_slave_text(const Scratchpad& scratchpad) {
 }
 
 std::optional<std::uint8_t> parse_hex_byte(std::string_view piece) noexcept {
-    if (piece.starts_with('+')) piece.remove_prefix(1);
-    if (piece.empty()) return std::nullopt;
-    unsigned value = 0;
-    for (char c : piece) {
-        unsigned digit;
-        if (c >= '0' && c <= '9')
-            digit = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F')
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        else
-            return std::nullopt;
-        value = value * 16 + digit;
-        if (value > 0xFF) return std::nullopt;
-    }
-    return static_cast<std::uint8_t>(value);
+    const auto value = core::number_text::parse_unsigned(piece, 16, 0xFF);
+    if (!value) return std::nullopt;
+    return static_cast<std::uint8_t>(*value);
 }
 
 std::expected<Scratchpad, SensorError> parse_w1_slave(std::string_view text) noexcept {

@@ -6,13 +6,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "trovik/core/number_text.hpp"
 #include "trovik/core/text.hpp"
 #include "trovik/sync/memory.hpp"
 
@@ -114,12 +114,7 @@ core::Status remove_file(const std::filesystem::path& path) {
 // The platform's unsigned parse: one or more decimal digits after an optional
 // "+", nothing else, within 64 bits; leading zeros allowed.
 std::optional<std::uint64_t> parse_number(std::string_view text) {
-    if (text.starts_with('+')) text.remove_prefix(1);
-    if (text.empty()) return std::nullopt;
-    std::uint64_t value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
+    return core::number_text::parse_unsigned(text, 10, UINT64_MAX);
 }
 
 }  // namespace

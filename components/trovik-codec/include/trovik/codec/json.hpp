@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "trovik/core/number_text.hpp"
+
 namespace trovik::codec::json {
 
 struct Value;
@@ -44,5 +46,9 @@ std::expected<Value, ParseError> parse(std::string_view text);
 // exponent (1.0, 1e16). A double that is not finite is written as null.
 void write(std::string& out, const Value& value);
 std::string write(const Value& value);
+// The same with doubles in another layout, for formats that fix their own
+// number texts (the packet-forwarder JSON writes 1.5e+16, not 1.5e16).
+void write(std::string& out, const Value& value, const core::number_text::FloatLayout& doubles);
+std::string write(const Value& value, const core::number_text::FloatLayout& doubles);
 
 }  // namespace trovik::codec::json

@@ -16,6 +16,7 @@
 // Infinities and not-a-number are spelled "inf", "-inf" and "NaN" in every
 // layout; a JSON writer that must write null for them checks first.
 #include <climits>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,5 +91,11 @@ inline std::string json_number(float value) { return format_float(value, json_fl
 // space around it is trimmed first. Nothing else is a number. Rounds
 // correctly; overflow gives infinity and underflow zero (or a subnormal).
 std::optional<double> parse_number(std::string_view text);
+
+// Reads a whole number the way protocol texts write one: an optional "+",
+// then one or more digits of `base` (2 to 16; letters in either case),
+// leading zeros allowed, the value at most `max`. No "-", no white space, no
+// "0x": nothing else is a number.
+std::optional<std::uint64_t> parse_unsigned(std::string_view text, unsigned base, std::uint64_t max) noexcept;
 
 }  // namespace trovik::core::number_text
