@@ -65,6 +65,7 @@ BUILT_SOURCES = {
     "lorawan_packages",
     "gateway",
     "gateway_chirpstack",
+    "gateway_station",
 }
 # Entries of a built source that are still to come with their own subsystem.
 NOT_YET = {"LorawanDeviceError", "LorawanRelayError"}
