@@ -6,9 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # clang-16, its runtime libraries (libFuzzer, the sanitizers) and lld build the
-# fuzz targets that scripts/fuzz.sh runs.
+# fuzz targets that scripts/fuzz.sh runs; clang-format-16 is what
+# scripts/format.sh formats and checks with.
 APT_PACKAGES=(g++ libssl-dev libasio-dev nlohmann-json3-dev doctest-dev ccache mosquitto openssl
-              clang-16 libclang-rt-16-dev lld-16)
+              clang-16 libclang-rt-16-dev lld-16 clang-format-16)
 # One package a line, each peer with what it is checked against.
 PIP_PACKAGES=(
   scikit-build-core ninja cmake pytest pytest-asyncio crcmod cbor2 eclipse-zenoh rosbags aiocoap paho-mqtt
