@@ -269,6 +269,21 @@ TEST_CASE("the first receive window follows the plan's downlink channels, or the
     CHECK(untimed->timestamp_us == 1'000'000);
 }
 
+TEST_CASE("channels are numbered across the default blocks, a block wrapping past 2^32 included") {
+    const lora::ChannelBlock blocks[] = {{0xFFFFFF00u, 0x80, 4, 0, 5}, {868100000, 0, 3, 0, 5}, {0x100, 0x80, 2, 0, 5}};
+    lora::ChannelPlan plan{};
+    plan.default_channels = blocks;
+    const Network network = Network::make(plan, {}).value();
+    CHECK(network.channel_of(0xFFFFFF80u) == 1);
+    CHECK(network.channel_of(0) == 2);
+    CHECK(network.channel_of(0x80) == 3);
+    CHECK(network.channel_of(868100000) == 4);  // a block of one frequency, its first channel
+    CHECK(network.channel_of(0x100) == 7);
+    CHECK(network.channel_of(0x180) == 8);
+    CHECK(network.channel_of(0x200) == std::nullopt);
+    CHECK(network.channel_of(0x40) == std::nullopt);
+}
+
 TEST_CASE("relay reports in a device's MAC commands become notices") {
     Network network = eu868();
     network.register_device(registration_of(kRelay));
