@@ -79,6 +79,7 @@ PY_TESTS=(
   tests/test_lorawan_packages.py
   tests/test_gateway.py
   tests/test_gateway_station.py
+  tests/test_gateway_network.py
   tests/test_lorawan_device.py
 )
 # pycryptodome (under the LoRaWAN peer) opens its libraries with RTLD_DEEPBIND,

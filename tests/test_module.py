@@ -66,6 +66,7 @@ BUILT_SOURCES = {
     "gateway",
     "gateway_chirpstack",
     "gateway_station",
+    "gateway_network",
     "lorawan_device",
 }
 # Entries of a built source that are still to come with their own subsystem.
