@@ -40,9 +40,7 @@ DeviceSettings settings() {
     return s;
 }
 
-void seal(SavedBytes& bytes) {
-    core::write_le(bytes.data() + kCrcAt, core::crc32(std::span(bytes).first(kCrcAt)), 4);
-}
+void seal(SavedBytes& bytes) { core::write_le(bytes.data() + kCrcAt, core::crc32(std::span(bytes).first(kCrcAt)), 4); }
 
 // A device that joined, took a downlink with MAC commands and owes answers.
 SavedBytes base(const lora::ChannelPlan& plan) {
@@ -83,8 +81,8 @@ void check_invariant(const EndDevice& d) {
 void drive(EndDevice& d, std::span<const std::uint8_t> frame, std::uint64_t now) {
     for (int round = 0; round < 3; ++round) {
         now += 400000000000;  // past any duty cycle a real state holds
-        const auto sent = round == 1 ? d.send(7, frame.first(std::min<std::size_t>(frame.size(), 12)), true, now)
-                                     : d.send_empty(now);
+        const auto sent =
+            round == 1 ? d.send(7, frame.first(std::min<std::size_t>(frame.size(), 12)), true, now) : d.send_empty(now);
         if (!sent) continue;
         (void)d.heard_in(static_cast<std::uint8_t>(round), frame, 0);
         auto next = d.nothing_heard(now + 10000000);

@@ -45,7 +45,8 @@ Class<BackoffStep> backoff_step_class{
         c.no_borrow();  // a plain value
         c.prop("request_ack", "Set the ADRACKReq bit, asking the network to answer.",
                [](const BackoffStep& s) { return s.request_ack; });
-        c.prop("restore_power", "Go back to the default transmit power before sending. Only TS001-1.0.4 takes this step.",
+        c.prop("restore_power",
+               "Go back to the default transmit power before sending. Only TS001-1.0.4 takes this step.",
                [](const BackoffStep& s) { return s.restore_power; });
         c.prop("lower_data_rate", "Step the data rate down by the region's back-off table before sending.",
                [](const BackoffStep& s) { return s.lower_data_rate; });

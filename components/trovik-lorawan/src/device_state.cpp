@@ -248,8 +248,8 @@ EndDevice::Result<SavedBytes> EndDevice::save(std::uint64_t now_us) const {
     w.seek(kRelayAt);
     w.u8(bit(relay.relaying, 0) | bit(relay.relay_reached, 1) | bit(relay.second_channel.has_value(), 2) |
          bit(relay.relay_status.has_value(), 3) | bit(relay.automatic_relaying, 4));
-    w.u8(static_cast<std::uint8_t>((static_cast<std::uint8_t>(relay.activation) & 3) |
-                                   (relay.smart_enable_level & 3) << 2));
+    w.u8(static_cast<std::uint8_t>((static_cast<std::uint8_t>(relay.activation) & 3) | (relay.smart_enable_level & 3)
+                                                                                           << 2));
     w.u8(relay.back_off);
     w.u32(relay.wor_counter);
     w.u16(relay.uplinks_unanswered);

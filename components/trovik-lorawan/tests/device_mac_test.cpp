@@ -31,9 +31,12 @@ EndDevice device(const lora::ChannelPlan& plan = plans::EU868, DeviceSettings s 
     return EndDevice::personalized(plan, kSession, s).value();
 }
 
+// Commands in hex, spaces between them for the reader.
 Delivery process(EndDevice& d, std::string_view hex, std::int8_t snr_db = 0, RelayState* relay = nullptr) {
     Delivery delivery;
-    const Bytes commands = core::text::bytes_from_hex(hex).value();
+    std::string packed(hex);
+    std::erase(packed, ' ');
+    const Bytes commands = core::text::bytes_from_hex(packed).value();
     d.process_commands(commands, snr_db, delivery, relay);
     return delivery;
 }
@@ -71,7 +74,7 @@ TEST_CASE("LinkADRReq under 1.0.4 with ADR: all or nothing, one answer per reque
     // A block: all on, then only channel 0 at DR3; two answers under 1.0.4, one under 1.0.3.
     for (const bool v104 : {true, false}) {
         EndDevice b = device(plans::EU868, settings(v104));
-        process(b, "030000006003300100" "00");
+        process(b, "0300000060 0330010000");
         CHECK(enabled(b) == std::vector<std::size_t>{0});
         CHECK(b.data_rate == 3);
         CHECK(queued(b) == (v104 ? Texts{"o:0307", "o:0307"} : Texts{"o:0307"}));
@@ -116,7 +119,7 @@ TEST_CASE("the other requests and their answers") {
     d.battery = {Battery::Kind::Level, 0};
     // DutyCycleReq 0x1F, RXParamSetupReq (offset 1, DR2, 869525000), DevStatusReq,
     // RXTimingSetupReq 0, TxParamSetupReq (not on EU868), DlChannelReq for channel 1.
-    const Delivery got = process(d, "041f" "0512d2ad84" "06" "0800" "0935" "0a01988d84", -40);
+    const Delivery got = process(d, "041f 0512d2ad84 06 0800 0935 0a01988d84", -40);
     CHECK(d.max_duty_cycle == 0x0F);
     CHECK((d.rx1_dr_offset == 1 && d.rx2_data_rate == 2 && d.rx2_frequency_hz == 869525000));
     CHECK(d.receive_delay_us == 1000000);
@@ -126,7 +129,7 @@ TEST_CASE("the other requests and their answers") {
 
     d.battery = {Battery::Kind::External, 9};
     d.answers.clear();
-    process(d, "06" "080f", 40);
+    process(d, "06 080f", 40);
     CHECK(queued(d) == Texts{"o:06001f", "s:08"});
     CHECK(d.receive_delay_us == 15000000);
 }
@@ -139,14 +142,14 @@ TEST_CASE("NewChannelReq makes and deletes channels past the defaults, never on 
     CHECK(d.channels.slots[3] == ChannelSlot{true, 867100000, 867100000, 0, 5});
     CHECK(mask_has(d.channels.enabled, 3));
     // A frequency below 100 MHz is refused; the data rates 0..5 are fine.
-    process(d, "0704010000" "50");
+    process(d, "070401000050");
     process(d, "070300000000");  // delete channel 3
     CHECK(!d.channels.slots[3].present);
     CHECK(!mask_has(d.channels.enabled, 3));
     CHECK(queued(d) == Texts{"o:0700", "o:0703", "o:0702", "o:0703"});
 
     EndDevice us = device(plans::US915);
-    process(us, "0703184f8450" "0a01988d84" "0935");
+    process(us, "0703184f8450 0a01988d84 0935");
     CHECK(queued(us).empty());
 }
 
@@ -163,7 +166,7 @@ TEST_CASE("TxParamSetupReq on a plan that takes it") {
 
 TEST_CASE("an unknown command ends the processing; answers and results before it stay") {
     EndDevice d = device();
-    const Delivery got = process(d, "06" "0b" "0800" "020a03");
+    const Delivery got = process(d, "06 0b 0800 020a03");
     CHECK(queued(d) == Texts{"o:06ff00"});
     CHECK(d.receive_delay_us == 1000000);
     CHECK(!got.link_check);
@@ -171,7 +174,7 @@ TEST_CASE("an unknown command ends the processing; answers and results before it
     // Results are filled, a later one overwrites an earlier one; a truncated
     // LinkADRReq after a block still lets the block be applied.
     EndDevice e = device();
-    const Delivery results = process(e, "020a03" "0d7856341280" "020b04" "0351070000" "0351");
+    const Delivery results = process(e, "020a03 0d7856341280 020b04 0351070000 0351");
     CHECK(results.link_check == std::pair<std::uint8_t, std::uint8_t>{11, 4});
     CHECK(results.device_time == std::pair<std::uint32_t, std::uint8_t>{0x12345678, 128});
     CHECK(queued(e) == Texts{"o:0307"});
@@ -181,35 +184,35 @@ TEST_CASE("an unknown command ends the processing; answers and results before it
 TEST_CASE("EndDeviceConfReq sets how the device uses a relay") {
     EndDevice d = device();
     // Activation 1, second channel index 1, ack offset code 6: refused.
-    process(d, "41" "04" "8600" "d2ad84");
+    process(d, "41 04 8600 d2ad84");
     CHECK(queued(d) == Texts{"s:4107"});
     CHECK(d.relay.activation == DeviceRelay::Activation::DeviceControlled);
     CHECK(!d.relay.relaying);
 
     // Index 0: accepted, no second channel, relaying on.
     d.answers.clear();
-    process(d, "41" "05" "000e" "d2ad84");
+    process(d, "41 05 000e d2ad84");
     CHECK(queued(d) == Texts{"s:410f"});
     CHECK(d.relay.activation == DeviceRelay::Activation::Enabled);
-    CHECK((d.relay.relaying && !d.relay.automatic_relaying && d.relay.smart_enable_level == 1 &&
-           d.relay.back_off == 7));
+    CHECK(
+        (d.relay.relaying && !d.relay.automatic_relaying && d.relay.smart_enable_level == 1 && d.relay.back_off == 7));
     CHECK(!d.relay.second_channel);
 
     // Index 1, offset code 1, DR3 at 869100000: the second channel, its ack 200 kHz up.
     d.answers.clear();
-    process(d, "41" "08" "9900" "389d84");
+    process(d, "41 08 9900 389d84");
     CHECK(queued(d) == Texts{"s:410f"});
     REQUIRE(d.relay.second_channel);
     CHECK(*d.relay.second_channel == lora::RelayChannel{869100000, 869300000, 3});
     CHECK(d.relay.activation == DeviceRelay::Activation::Dynamic);
     // Index 2 with an activation: nothing changes.
     d.answers.clear();
-    process(d, "41" "0c" "0001" "389d84");
+    process(d, "41 0c 0001 389d84");
     CHECK(queued(d) == Texts{"s:410b"});
     CHECK(d.relay.activation == DeviceRelay::Activation::Dynamic);
     // Activation 0 drops everything, whatever the index.
     d.answers.clear();
-    process(d, "41" "00" "8001" "000000");
+    process(d, "41 00 8001 000000");
     CHECK(queued(d) == Texts{"s:410f"});
     CHECK((d.relay.activation == DeviceRelay::Activation::Disabled && !d.relay.relaying && !d.relay.second_channel));
 }
@@ -225,10 +228,10 @@ struct CountingRelay final : RelayState {
 
 TEST_CASE("relay configuration requests reach a relay's state, and are ignored without one") {
     EndDevice d = device();
-    process(d, "4401" "450000000000");
+    process(d, "4401 450000000000");
     CHECK(queued(d).empty());
     CountingRelay relay;
-    process(d, "4401" "450000000000", 0, &relay);
+    process(d, "4401 450000000000", 0, &relay);
     CHECK(relay.calls == 2);
     CHECK(queued(d) == Texts{"o:440105000000"});
 }

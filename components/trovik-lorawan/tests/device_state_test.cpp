@@ -19,10 +19,10 @@ using K = StateError::Kind;
 const Session kSession{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
                        {16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1},
                        0x26011BDA};
-const Device kCredentials{{0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6, 0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f,
-                           0x3c},
-                          {0, 4, 0xa3, 0x0b, 0, 0x1c, 5, 0x30},
-                          {0x70, 0xb3, 0xd5, 0x7e, 0xd0, 0, 0, 1}};
+const Device kCredentials{
+    {0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6, 0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c},
+    {0, 4, 0xa3, 0x0b, 0, 0x1c, 5, 0x30},
+    {0x70, 0xb3, 0xd5, 0x7e, 0xd0, 0, 0, 1}};
 
 DeviceSettings settings() {
     DeviceSettings s;
@@ -47,16 +47,14 @@ EndDevice worked(std::uint64_t& now_us) {
     f.confirmed = true;
     f.fport = 0;
     // NewChannelReq 3, LinkADRReq DR4 NbTrans 2 on channels 0 to 3, RXTimingSetupReq 3, DevStatusReq.
-    const auto commands = core::text::bytes_from_hex("0703184f8450" "03420f0002" "0803" "06").value();
+    const auto commands = core::text::bytes_from_hex("0703184f845003420f0002080306").value();
     f.payload = commands;
     REQUIRE(d.heard(kSession.encode_downlink(f).value().as_bytes(), 5).has_value());
     now_us += t.airtime_us + 3000000;
     return d;
 }
 
-void reseal(SavedBytes& bytes) {
-    core::write_le(bytes.data() + 1674, core::crc32(std::span(bytes).first(1674)), 4);
-}
+void reseal(SavedBytes& bytes) { core::write_le(bytes.data() + 1674, core::crc32(std::span(bytes).first(1674)), 4); }
 
 StateError refusal(const std::expected<void, DeviceError>& r) {
     REQUIRE(!r);
