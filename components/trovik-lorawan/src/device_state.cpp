@@ -49,7 +49,6 @@ using Kind = DeviceError::Kind;
 constexpr std::array<std::uint8_t, 4> kMagic{'T', 'K', 'L', 'W'};
 constexpr std::size_t kFingerprintAt = 5;
 constexpr std::size_t kFlagsAt = 9;
-constexpr std::size_t kChannelsAt = 151;
 constexpr std::size_t kAnswersAt = 1136;
 constexpr std::size_t kAnswersLen = 513;
 constexpr std::size_t kRelayAt = 1649;
