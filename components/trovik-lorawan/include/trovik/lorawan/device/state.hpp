@@ -4,10 +4,9 @@
 // times relative to the moment of saving, the answers owed and the relay
 // fields. Bound to its channel plan by a CRC-32 fingerprint and closed by a
 // CRC-32 of everything before it. The bytes hold the session keys in clear.
-//
-//     0  "TKLW"          5  plan fingerprint    9  flags
-//     1  format 1 at 4   ... (see device_state.cpp for every offset)
-//  1674  CRC-32 of bytes 0 to 1673
+// It begins with "TKLW", the format byte 1 and the plan's fingerprint, and
+// ends with the CRC-32 of the 1674 bytes before it; device_state.cpp lays
+// out every field between.
 #include <array>
 #include <cstdint>
 #include <expected>
