@@ -158,8 +158,7 @@ PARTLY_BUILT = {# the TI power, ADC and light chips so far
                     "Bme280", "bme280_sim_part", "bme280_sim_reporting", "bme280_sim_calibration",
                     "bme280_sim_calibration_humidity", "bme280_sim_burst", "bme280_sim_burst_for", "Bmp280",
                     "bmp280_sim_part", "bmp280_sim_reporting", "bmp280_sim_calibration", "bmp280_sim_burst",
-                    "bmp280_sim_burst_for"},
-                "lorawan_link": {"LorawanCfList"}}
+                    "bmp280_sim_burst_for"}}
 
 
 def registration_order():

@@ -411,6 +411,24 @@ Class<dev::EndDevice> end_device_class{
             }
             return list.release();
         });
+        c.def("save",
+              "Saves a joined device's state, to keep across a loss of power.\n\n"
+              "The bytes hold the session keys, so keep them wherever the keys would be safe.",
+              {"now_us"}, [](const dev::EndDevice& d, std::uint64_t now_us) {
+                  const dev::SavedBytes bytes = checked(d.save(now_us));
+                  return bytes_of(std::span<const std::uint8_t>(bytes));
+              });
+        c.def("resume", "Puts a saved state back on a device made the same way, on the clock it woke to.",
+              {"saved", "now_us"}, [](dev::EndDevice& d, ByteView saved, std::uint64_t now_us) {
+                  // The bytes are judged before anything about the device.
+                  const auto state = dev::Saved::from_bytes(saved);
+                  if (!state) {
+                      dev::DeviceError e = dev::DeviceError::of(dev::DeviceError::Kind::State);
+                      e.state = state.error();
+                      raise_device_error(e);
+                  }
+                  if (const auto resumed = d.resume(*state, now_us); !resumed) raise_device_error(resumed.error());
+              });
         c.prop("is_joined", "Whether the device holds a session.",
                [](const dev::EndDevice& d) { return d.session.has_value(); });
         c.prop("dev_addr", "The session's DevAddr, or `None` before a join.",

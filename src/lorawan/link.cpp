@@ -1,12 +1,16 @@
-// The channel list a join accept may end with.
+// The channel list a join accept may end with, and the ADR back-off count
+// on its own.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "binding/binding.hpp"
+#include "lorawan/version.hpp"
 #include "security/args.hpp"
 #include "trovik/core/text.hpp"
 #include "trovik/lorawan/cflist.hpp"
+#include "trovik/lorawan/device/backoff.hpp"
 
 namespace trovik::py {
 
@@ -15,6 +19,8 @@ const BindingSource this_source{"lorawan_link"};
 namespace {
 
 using lorawan::CfList;
+using lorawan::device::Backoff;
+using lorawan::device::BackoffStep;
 
 const char* kind_of(const CfList& list) {
     switch (list.type_byte()) {
@@ -28,6 +34,61 @@ template <std::size_t N, class T>
 std::vector<T> listed(const std::array<T, N>& values) {
     return {values.begin(), values.end()};
 }
+
+// ---- LorawanBackoff ---------------------------------------------------------------
+
+const char* py_bool(bool v) { return v ? "True" : "False"; }
+const char* version_text(const Backoff& b) { return b.version_1_0_4 ? "1.0.4" : "1.0.3"; }
+
+Class<BackoffStep> backoff_step_class{
+    "LorawanBackoffStep", "What a back-off says to do with one uplink.", [](auto& c) {
+        c.no_borrow();  // a plain value
+        c.prop("request_ack", "Set the ADRACKReq bit, asking the network to answer.",
+               [](const BackoffStep& s) { return s.request_ack; });
+        c.prop("restore_power",
+               "Go back to the default transmit power before sending. Only TS001-1.0.4 takes this step.",
+               [](const BackoffStep& s) { return s.restore_power; });
+        c.prop("lower_data_rate", "Step the data rate down by the region's back-off table before sending.",
+               [](const BackoffStep& s) { return s.lower_data_rate; });
+        c.prop("restore_channels",
+               "Re-enable the default channels and set the repetition count back to one before sending. Only "
+               "TS001-1.0.4 takes this step.",
+               [](const BackoffStep& s) { return s.restore_channels; });
+        c.repr([](const BackoffStep& s) {
+            return std::string("LorawanBackoffStep(request_ack=") + py_bool(s.request_ack) +
+                   ", restore_power=" + py_bool(s.restore_power) + ", lower_data_rate=" + py_bool(s.lower_data_rate) +
+                   ", restore_channels=" + py_bool(s.restore_channels) + ")";
+        });
+    }};
+
+Class<Backoff> backoff_class{
+    "LorawanBackoff",
+    "A device's count of how long the network has been silent.\n\n"
+    "A network running adaptive data rate moves a device to the fastest rate and lowest power that still reach "
+    "it. Once uplinks go unanswered, this says when to ask the network to answer and which of those settings to "
+    "give back, a step at a time, as LoRaWAN 1.0.3 or TS001-1.0.4 describes.",
+    [](auto& c) {
+        c.init({arg("version").def("1.0.4"), arg("limit").def(64), arg("delay").def(32)},
+               [](std::string_view version, std::uint32_t limit, std::uint32_t delay) {
+                   Backoff b;
+                   b.version_1_0_4 = lorawan_link::version(version);
+                   b.limit = limit;
+                   b.delay = std::max<std::uint32_t>(delay, 1);
+                   return b;
+               });
+        c.def("uplink",
+              "Counts an uplink sent since the last downlink and says what to do with it. "
+              "`at_default_data_rate` is whether the device already sends at its slowest data rate.",
+              {"at_default_data_rate"}, [](Backoff& b, bool at_default) { return make(b.uplink(at_default)); });
+        c.def("downlink", "A downlink arrived: the count starts over.", [](Backoff& b) { b.downlink(); });
+        c.prop("counter", "How many uplinks have gone unanswered.", [](const Backoff& b) { return b.adr_ack_cnt; });
+        c.prop("version", "The revision whose steps this count follows, `1.0.3` or `1.0.4`.",
+               [](const Backoff& b) { return std::string_view(version_text(b)); });
+        c.repr([](const Backoff& b) {
+            return std::string("LorawanBackoff(version=\"") + version_text(b) +
+                   "\", counter=" + std::to_string(b.adr_ack_cnt) + ")";
+        });
+    }};
 
 Class<CfList> cflist_class{
     "LorawanCfList", "The optional channel list at the end of a join accept.", [](auto& c) {

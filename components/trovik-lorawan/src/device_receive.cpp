@@ -181,10 +181,4 @@ EndDevice::Result<Next> EndDevice::nothing_heard(std::uint64_t now_us) {
     return Next{Next::Kind::Unacknowledged, std::nullopt};
 }
 
-void EndDevice::process_commands(std::span<const std::uint8_t>, std::int8_t, Delivery&, RelayState*) noexcept {
-    // The device applies no MAC command yet: the downlink is still taken, and
-    // its commands are read as an unknown first command would be, ending the
-    // processing at once.
-}
-
 }  // namespace trovik::lorawan::device

@@ -28,6 +28,19 @@ struct Air {
     // the air time once the join has gone out.
     std::optional<std::uint64_t> join_allowed(std::uint64_t now_us, std::uint64_t airtime_us) noexcept;
 
+    // Busy times saved relative to a moment, put back against `now_us`: 0
+    // stays 0 (free), any other v becomes now_us + v. The join budget starts
+    // empty.
+    static Air resumed(std::uint64_t now_us, std::uint64_t aggregate_relative_us,
+                       const std::array<std::uint64_t, kSubBands>& busy_relative_us) noexcept {
+        const auto back = [&](std::uint64_t v) { return v == 0 ? 0 : saturating_add(now_us, v); };
+        Air air;
+        air.aggregate_busy_until_us = back(aggregate_relative_us);
+        for (std::size_t i = 0; i < kSubBands; ++i)
+            air.busy_until_us[i] = back(busy_relative_us[i]);
+        return air;
+    }
+
     // Forgets the join budget (an accepted join); the busy times stay.
     void clear_join_budget() noexcept {
         join_origin_us.reset();

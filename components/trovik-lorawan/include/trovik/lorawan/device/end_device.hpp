@@ -27,6 +27,7 @@
 #include "trovik/lorawan/device/channels.hpp"
 #include "trovik/lorawan/device/error.hpp"
 #include "trovik/lorawan/device/relay.hpp"
+#include "trovik/lorawan/device/state.hpp"
 #include "trovik/lorawan/frame.hpp"
 #include "trovik/lorawan/join.hpp"
 #include "trovik/lorawan/session.hpp"
@@ -170,6 +171,13 @@ public:
     Result<Heard> heard_frame(Window window, std::span<const std::uint8_t> frame, std::int8_t snr_db,
                               RelayState* relay_state);
     Result<Next> nothing_heard(std::uint64_t now_us);
+
+    // ---- saved state ----------------------------------------------------------
+    // A joined, idle device's state, its busy times relative to `now_us`.
+    Result<SavedBytes> save(std::uint64_t now_us) const;
+    // Puts a saved state on this idle device, made the same way; times come
+    // back relative to `now_us`. A refusal changes nothing.
+    Result<void> resume(const Saved& saved, std::uint64_t now_us);
 
     // ---- building blocks ----------------------------------------------------
     Result<Candidate> pick(std::span<const Candidate> candidates, std::uint64_t now_us);

@@ -6,7 +6,12 @@
 #include <cstdint>
 #include <optional>
 
+#include "trovik/lora/channel_plan.hpp"
+#include "trovik/lorawan/mac_command.hpp"
+
 namespace trovik::lorawan::device {
+
+class EndDevice;
 
 // A wake-on-radio exchange a frame goes out behind.
 struct WorExchange {
@@ -14,19 +19,43 @@ struct WorExchange {
     std::optional<std::uint8_t> relay_window_data_rate;
 };
 
-// A relay node's own state, passed through to the MAC command processing of
-// the device it embeds.
-struct RelayState;
+// A relay node's own state, as the MAC command processing of the device it
+// embeds sees it: the five relay configuration requests (RelayConfReq,
+// FilterListReq, UpdateUplinkListReq, CtrlUplinkListReq,
+// ConfigureFwdLimitReq) go to `command`, and the answer it gives, if any,
+// goes out with the next uplink. The relay node's state implements it.
+struct RelayState {
+    virtual std::optional<MacCommand> command(EndDevice& device, const MacCommand& request) = 0;
+
+protected:
+    ~RelayState() = default;
+};
+
+// What a relay's acknowledgment said about itself (TS011 table 14), as codes.
+struct RelayStatus {
+    std::uint8_t xtal_accuracy = 0;    // 0..3: 10, 20, 30, 40 ppm
+    std::uint8_t cad_to_rx = 0;        // 0..3: 2, 4, 6, 8 symbols
+    std::uint8_t forward = 0;          // 0..3: available, retry in 30 or 60 minutes, disabled
+    std::uint8_t cad_periodicity = 0;  // 0..5: 1 s down to 20 ms
+    std::uint8_t relay_data_rate = 0;
+    friend constexpr bool operator==(const RelayStatus&, const RelayStatus&) = default;
+};
 
 struct DeviceRelay {
     enum class Activation : std::uint8_t { Disabled, Enabled, Dynamic, DeviceControlled };
 
-    bool relaying = false;  // frames go out behind a wake-on-radio exchange
-    bool automatic_relaying = false;
+    std::optional<lora::RelayChannel> second_channel;  // set by the network; every WOR frame then uses it
+    std::uint32_t wor_counter = 0;                     // WFCnt of the next uplink WOR frame
+    bool relaying = false;                             // frames go out behind a wake-on-radio exchange
+    bool automatic_relaying = true;                    // the device's own policy may switch `relaying`
     bool relay_reached = false;
-    Activation activation = Activation::Disabled;
+    Activation activation = Activation::DeviceControlled;
+    std::optional<RelayStatus> relay_status;  // from the last WOR acknowledgment
+    std::uint8_t smart_enable_level = 0;      // relaying turns on after 8 << level unanswered uplinks
+    std::uint8_t back_off = 0;                // EndDeviceConfReq's rule for retrying a WOR frame
     std::uint16_t uplinks_unanswered = 0;
     std::uint8_t wor_attempts = 0;
+    std::uint8_t default_channel_turn = 0;  // which of the plan's default relay channels comes next
     bool pending_wor = false;
 
     // A join is about to go out: every fourth attempt tries the relay when
