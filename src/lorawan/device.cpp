@@ -461,3 +461,33 @@ Class<dev::EndDevice> end_device_class{
 
 }  // namespace
 }  // namespace trovik::py
+
+// ---- shared with the relay node ------------------------------------------------
+
+namespace trovik::py {
+
+[[noreturn]] void raise_lorawan_device_error(const lorawan::device::DeviceError& e) { raise_device_error(e); }
+
+PyObject* make_lorawan_transmission(lorawan::device::Transmission t) { return make(TransmissionValue{std::move(t)}); }
+
+PyObject* make_lorawan_heard(lorawan::device::Heard heard, std::uint32_t dev_addr) {
+    HeardValue v;
+    v.dev_addr = dev_addr;
+    if (const auto* joined = std::get_if<std::uint32_t>(&heard)) {
+        v.joined = true;
+        v.dev_addr = *joined;
+    } else {
+        v.delivery = std::get<lorawan::device::Delivery>(std::move(heard));
+    }
+    return make(std::move(v));
+}
+
+PyObject* make_lorawan_next(const lorawan::device::Next& next) { return make(NextValue{next}); }
+
+const lora::ChannelPlan& lorawan_published_plan(const ChannelPlanValue& plan) { return published(plan); }
+
+const lorawan::device::DeviceSettings& lorawan_device_settings(PyObject* settings) {
+    return Class<SettingsValue>::value_of(settings).settings;
+}
+
+}  // namespace trovik::py

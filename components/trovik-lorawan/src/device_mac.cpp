@@ -7,6 +7,7 @@
 #include <array>
 
 #include "trovik/lorawan/device/end_device.hpp"
+#include "trovik/lorawan/relay/state.hpp"
 
 namespace trovik::lorawan::device {
 

@@ -7,6 +7,7 @@
 #include "trovik/core/text.hpp"
 #include "trovik/lora/region.hpp"
 #include "trovik/lorawan/device/end_device.hpp"
+#include "trovik/lorawan/relay/state.hpp"
 
 namespace trovik::lorawan::device {
 namespace {
@@ -217,23 +218,15 @@ TEST_CASE("EndDeviceConfReq sets how the device uses a relay") {
     CHECK((d.relay.activation == DeviceRelay::Activation::Disabled && !d.relay.relaying && !d.relay.second_channel));
 }
 
-struct CountingRelay final : RelayState {
-    int calls = 0;
-    std::optional<MacCommand> command(EndDevice&, const MacCommand& request) override {
-        ++calls;
-        if (request.get_if<mac::CtrlUplinkListReq>()) return MacCommand{mac::CtrlUplinkListAns{true, 5}};
-        return std::nullopt;
-    }
-};
-
 TEST_CASE("relay configuration requests reach a relay's state, and are ignored without one") {
     EndDevice d = device();
     process(d, "4401 450000000000");
     CHECK(queued(d).empty());
-    CountingRelay relay;
+    // A relay trusting no device yet: the list has nothing at index 1, and
+    // the limits are set.
+    auto relay = RelayState::fresh(relay::XtalAccuracy::Ppm40, relay::CadToRx::Symbols8);
     process(d, "4401 450000000000", 0, &relay);
-    CHECK(relay.calls == 2);
-    CHECK(queued(d) == Texts{"o:440105000000"});
+    CHECK(queued(d) == Texts{"o:440000000000", "o:45"});
 }
 
 TEST_CASE("a full queue drops further answers") {

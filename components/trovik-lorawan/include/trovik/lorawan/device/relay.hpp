@@ -19,17 +19,10 @@ struct WorExchange {
     std::optional<std::uint8_t> relay_window_data_rate;
 };
 
-// A relay node's own state, as the MAC command processing of the device it
-// embeds sees it: the five relay configuration requests (RelayConfReq,
-// FilterListReq, UpdateUplinkListReq, CtrlUplinkListReq,
-// ConfigureFwdLimitReq) go to `command`, and the answer it gives, if any,
-// goes out with the next uplink. The relay node's state implements it.
-struct RelayState {
-    virtual std::optional<MacCommand> command(EndDevice& device, const MacCommand& request) = 0;
-
-protected:
-    ~RelayState() = default;
-};
+// A relay node's own state (trovik/lorawan/relay/state.hpp): the MAC command
+// processing of the device it embeds hands it the five relay configuration
+// requests, and the answer it gives goes out with the next uplink.
+struct RelayState;
 
 // What a relay's acknowledgment said about itself (TS011 table 14), as codes.
 struct RelayStatus {
