@@ -47,6 +47,11 @@ TEST_CASE("bytes to hex and back") {
         if (c.bytes && c.text.find_first_of(" ABCDEF") == std::string_view::npos)
             CHECK(text::hex_bytes(*c.bytes) == c.text);
     }
+    // A fixed array takes exactly its length.
+    CHECK(text::array_from_hex<3>("00ff7a") == std::array<std::uint8_t, 3>{0x00, 0xff, 0x7a});
+    CHECK_FALSE(text::array_from_hex<3>("00ff"));
+    CHECK_FALSE(text::array_from_hex<3>("00ff7a10"));
+    CHECK_FALSE(text::array_from_hex<1>("zz"));
 }
 
 TEST_CASE("white space trimming follows Unicode White_Space") {

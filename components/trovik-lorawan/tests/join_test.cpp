@@ -18,9 +18,7 @@ using Kind = LorawanError::Kind;
 Bytes unhex(std::string_view text) { return core::text::bytes_from_hex(text).value(); }
 template <std::size_t N>
 std::array<std::uint8_t, N> array(std::string_view text) {
-    std::array<std::uint8_t, N> out;
-    std::ranges::copy(unhex(text), out.begin());
-    return out;
+    return core::text::array_from_hex<N>(text).value();
 }
 Bytes bytes_of(const PhyPayload& p) { return Bytes(p.as_bytes().begin(), p.as_bytes().end()); }
 

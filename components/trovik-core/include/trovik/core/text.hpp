@@ -1,5 +1,7 @@
 #pragma once
 // The shared ways of printing values in messages and reprs.
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -32,6 +34,16 @@ std::string hex_bytes(std::span<const std::uint8_t> bytes);
 // bytes are skipped so long keys and test vectors may be grouped. Nothing for
 // any other character or a digit left without its pair.
 std::optional<std::vector<std::uint8_t>> bytes_from_hex(std::string_view text);
+
+// The same for a text of exactly `N` bytes, as a fixed array (keys, EUIs).
+template <std::size_t N>
+std::optional<std::array<std::uint8_t, N>> array_from_hex(std::string_view text) {
+    const auto bytes = bytes_from_hex(text);
+    if (!bytes || bytes->size() != N) return std::nullopt;
+    std::array<std::uint8_t, N> out;
+    std::ranges::copy(*bytes, out.begin());
+    return out;
+}
 
 // Decodes one UTF-8 code point at `pos`, advancing it; returns -1 on an invalid sequence.
 std::int32_t decode_utf8(std::string_view s, std::size_t& pos) noexcept;
