@@ -72,9 +72,8 @@ EndDevice::Result<lora::LinkSettings> EndDevice::wor_link(const lora::ChannelPla
     return std::unexpected(DeviceError::data_rate(dr));
 }
 
-EndDevice::Result<std::optional<RelayExchange>> EndDevice::wor_exchange(std::uint32_t uplink_hz,
-                                                                        std::uint8_t uplink_dr, bool join,
-                                                                        std::uint64_t now_us) {
+EndDevice::Result<std::optional<RelayExchange>> EndDevice::wor_exchange(std::uint32_t uplink_hz, std::uint8_t uplink_dr,
+                                                                        bool join, std::uint64_t now_us) {
     if (!relay.relaying) return std::nullopt;
     lora::RelayChannel channel;
     std::uint8_t which = kDefaultChannel;
@@ -156,12 +155,18 @@ EndDevice::Result<std::optional<RelayExchange>> EndDevice::wor_exchange(std::uin
     // Nothing can fail from here.
     if (sync_lost) relay.relay_sync.reset();
     record_air(wake.start_us, wake.airtime_us, channel.wor_frequency_hz);
-    relay.pending_wor = PendingWor{wake.start_us,        channel.wor_frequency_hz,
-                                   channel.data_rate,    channel.ack_frequency_hz,
-                                   channel.data_rate,    uplink_hz,
-                                   uplink_dr,            symbol_us,
-                                   wfcnt,                slot->preamble_symbols,
-                                   join,                 which};
+    relay.pending_wor = PendingWor{wake.start_us,
+                                   channel.wor_frequency_hz,
+                                   channel.data_rate,
+                                   channel.ack_frequency_hz,
+                                   channel.data_rate,
+                                   uplink_hz,
+                                   uplink_dr,
+                                   symbol_us,
+                                   wfcnt,
+                                   slot->preamble_symbols,
+                                   join,
+                                   which};
     wake.output_dbm = output_dbm(channel.wor_frequency_hz, 0);
     exchange.wake_up = wake;
     return exchange;

@@ -160,8 +160,8 @@ TEST_CASE("a synchronized device aims at a scan with only the drift as preamble,
     EndDevice d = relaying(plans::EU868, false);
     constexpr std::uint64_t S = 5 * kSecond;
     d.relay.relay_status = RelayStatus{3, 3, 0, 0, 3};
-    d.relay.relay_sync = relay::Synchronization{S, relay::CadPeriodicity::Ms1000, relay::XtalAccuracy::Ppm40,
-                                                relay::CadToRx::Symbols8};
+    d.relay.relay_sync =
+        relay::Synchronization{S, relay::CadPeriodicity::Ms1000, relay::XtalAccuracy::Ppm40, relay::CadToRx::Symbols8};
     struct Case {
         std::uint64_t now_us;
         std::uint8_t synced_channel;
@@ -169,8 +169,9 @@ TEST_CASE("a synchronized device aims at a scan with only the drift as preamble,
     };
     // 20 + 40 ppm: 600 µs of drift 10 s on, started half of it early. The
     // other channel is scanned half a period later, its drift counted from there.
-    for (const Case& c : {Case{S + 9500000, 0, S + 10 * kSecond - 300}, Case{S + 10 * kSecond, 0, S + 11 * kSecond - 330},
-                          Case{S + 9500000, 1, S + 10500000 - 300}}) {
+    for (const Case& c :
+         {Case{S + 9500000, 0, S + 10 * kSecond - 300}, Case{S + 10 * kSecond, 0, S + 11 * kSecond - 330},
+          Case{S + 9500000, 1, S + 10500000 - 300}}) {
         CAPTURE(c.now_us);
         d.relay.synced_channel = c.synced_channel;
         const auto x = d.wor_exchange(kUplinkHz, 5, false, c.now_us).value();
