@@ -224,3 +224,23 @@ def test_the_saved_state_keeps_relaying_and_the_relay_status(device):
     t = back.send(1, b"x", 0)
     assert t.relay.wake_up.frame == model_wor_uplink(KEYS, DEV_ADDR, 1, (t.frequency_hz, t.data_rate),
                                                      pair(t.relay.wake_up.carrier))
+
+
+def test_a_network_that_enables_relaying_holds_the_decision_and_sets_the_back_off():
+    d = personalized()
+    d.send(1, b"x", 0)
+    # EndDeviceConfReq: relaying enabled, smart level 1, back-off 7, no second channel.
+    conf = loramsg.pack_dataframe(mhdr=0x60, devaddr=signed(DEV_ADDR), fcnt=0, fopts=bytes.fromhex("4105000ed2ad84"),
+                                  nwkskey=DEV_NWK)
+    d.heard(conf, 0)
+    assert (d.relay_activation, d.relaying) == ("enabled", True)
+    assert d.use_relay(False) is False and d.relaying
+
+    t = d.send(1, b"x", 3000000)
+    nxt = d.no_wor_ack(t.relay.ack.start_us + t.relay.ack.airtime_us)
+    assert (nxt.uplink, repr(nxt)) == (False, "LorawanWorNext(uplink=False)")
+    # The relay is woken again first, on the next default channel, with the next counter.
+    again = nxt.wake_up.wake_up
+    assert pair(again.carrier) == (865500000, 5)
+    assert again.frame == model_wor_uplink(KEYS, DEV_ADDR, 1, (t.frequency_hz, t.data_rate), pair(again.carrier))
+    assert nxt.wake_up.ack.carrier == LorawanCarrier(865900000, 5)
