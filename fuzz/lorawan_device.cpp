@@ -4,6 +4,9 @@
 // A downlink the session builds from the input's port and payload is taken
 // back to the same delivery. Channel lists and LinkADRReq channel blocks from
 // the input keep the table's invariant: no channel enabled that is absent.
+// A relaying device reads the input as the WOR acknowledgment it awaits: a
+// refused one leaves the exchange pending and the relay fields as they were,
+// and an acknowledgment built from the input's status reads back to it.
 // libFuzzer options: -max_len=600
 #include <algorithm>
 #include <array>
@@ -15,6 +18,7 @@
 #include "support.hpp"
 #include "trovik/lora/region.hpp"
 #include "trovik/lorawan/device/end_device.hpp"
+#include "trovik/lorawan/relay/ack.hpp"
 
 using namespace trovik::lorawan;
 using namespace trovik::lorawan::device;
@@ -61,6 +65,51 @@ void hear(EndDevice device, std::uint8_t window, std::span<const std::uint8_t> f
     FUZZ_CHECK(!device.heard(frame, 0));
 }
 
+bool same_relay(const DeviceRelay& a, const DeviceRelay& b) {
+    return a.pending_wor.has_value() == b.pending_wor.has_value() && a.relay_sync == b.relay_sync &&
+           a.relay_status == b.relay_status && a.relay_reached == b.relay_reached && a.wor_attempts == b.wor_attempts &&
+           a.wor_counter == b.wor_counter;
+}
+
+void hear_wor_ack(const lora::ChannelPlan& plan, std::span<const std::uint8_t> frame) {
+    EndDevice d = EndDevice::personalized(plan, kSession, settings()).value();
+    FUZZ_CHECK(d.relay.use(true));
+    const auto sent = d.send_empty(0);
+    if (!sent || !sent->relay || !d.relay.pending_wor) return;
+    const EndDevice before = d;
+    if (const auto status = d.heard_wor_ack(frame)) {
+        FUZZ_CHECK(!d.relay.pending_wor && d.relay.relay_sync && d.relay.relay_status == *status);
+        FUZZ_CHECK(d.relay.sync() == DeviceRelay::Sync::Synchronized);
+    } else {
+        FUZZ_CHECK(same_relay(d.relay, before.relay));
+    }
+
+    // An acknowledgment of the pending exchange, carrying the input's status.
+    if (frame.size() < 3) return;
+    EndDevice fresh = before;
+    const PendingWor& p = *fresh.relay.pending_wor;
+    relay::StateSync state;
+    state.t_offset_ms = static_cast<std::uint16_t>((frame[0] | frame[1] << 8) & 0x7FF);
+    state.cad_periodicity = static_cast<relay::CadPeriodicity>(frame[1] >> 3 & 7);
+    state.xtal_accuracy = static_cast<relay::XtalAccuracy>(frame[1] >> 6);
+    state.relay_data_rate = static_cast<std::uint8_t>(frame[2] & 0x0F);
+    state.forward = static_cast<relay::ForwardState>(frame[2] >> 4 & 3);
+    state.cad_to_rx = static_cast<relay::CadToRx>(frame[2] >> 6);
+    const auto ack =
+        relay::wor_ack(kSession.wor_keys(), kSession.dev_addr, p.wfcnt, {p.ack_frequency_hz, p.ack_data_rate},
+                       {p.uplink_frequency_hz, p.uplink_data_rate}, state);
+    if (!ack) return;
+    const auto status = fresh.heard_wor_ack(*ack);
+    if (static_cast<std::uint8_t>(state.cad_periodicity) >= relay::kCadPeriodicities) {
+        FUZZ_CHECK(!status);
+        return;
+    }
+    FUZZ_CHECK(status.has_value());
+    FUZZ_CHECK(status->cad_periodicity == static_cast<std::uint8_t>(state.cad_periodicity));
+    FUZZ_CHECK(status->forward == static_cast<std::uint8_t>(state.forward));
+    FUZZ_CHECK(status->relay_data_rate == state.relay_data_rate);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -75,6 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     EndDevice waiting_uplink = EndDevice::personalized(plan, kSession, settings()).value();
     if (waiting_uplink.send_empty(0)) hear(waiting_uplink, window, frame);
+
+    hear_wor_ack(plan, frame);
 
     // A downlink built from the input decodes to what it carried.
     if (frame.size() >= 3 && waiting_uplink.pending.kind == Pending::Kind::Uplink) {

@@ -83,6 +83,7 @@ PY_TESTS=(
   tests/test_lorawan_device.py
   tests/test_lorawan_device_mac.py
   tests/test_lorawan_relay_node.py
+  tests/test_lorawan_device_relay.py
 )
 # pycryptodome (under the LoRaWAN peer) opens its libraries with RTLD_DEEPBIND,
 # which the sanitizer runtime refuses; it has a switch for that.

@@ -159,10 +159,7 @@ PARTLY_BUILT = {# the TI power, ADC and light chips so far
                     "Bme280", "bme280_sim_part", "bme280_sim_reporting", "bme280_sim_calibration",
                     "bme280_sim_calibration_humidity", "bme280_sim_burst", "bme280_sim_burst_for", "Bmp280",
                     "bmp280_sim_part", "bmp280_sim_reporting", "bmp280_sim_calibration", "bmp280_sim_burst",
-                    "bmp280_sim_burst_for"},
-                # the relay node; the device side of a relay exchange is still to come
-                "lorawan_relay_node": {"LorawanRelay", "LorawanScan", "LorawanWake", "LorawanAcknowledgment",
-                                       "LorawanListen", "LorawanRelayHeard", "LorawanRxrDownlink"}}
+                    "bmp280_sim_burst_for"}}
 
 
 def registration_order():

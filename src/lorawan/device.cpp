@@ -9,6 +9,7 @@
 #include "binding/binding.hpp"
 #include "binding/error_subclass.hpp"
 #include "lora/region.hpp"
+#include "lorawan/end_device.hpp"
 #include "lorawan/version.hpp"
 #include "security/args.hpp"
 #include "trovik/core/text.hpp"
@@ -158,7 +159,10 @@ Class<TransmissionValue> transmission_class{
         c.prop("relay",
                "The wake-on-radio exchange this frame goes out behind, and `None` for a frame that goes straight "
                "to a gateway.",
-               [](const TransmissionValue&) { return none(); });
+               [](const TransmissionValue& v) -> PyObject* {
+                   if (!v.t.relay) return none();
+                   return make_lorawan_relay_exchange(*v.t.relay);
+               });
         c.prop("frequency_hz", "The uplink frequency, in hertz.",
                [](const TransmissionValue& v) { return v.t.frequency_hz; });
         c.prop("data_rate", "The uplink data rate.", [](const TransmissionValue& v) { return v.t.data_rate; });
@@ -316,6 +320,25 @@ std::uint8_t window_number(std::string_view text) {
     raise_trovik(std::string(text) + " is not a receive window; expected rx1, rx2 or rxr");
 }
 
+std::string_view relay_activation_name(dev::DeviceRelay::Activation a) {
+    switch (a) {
+        case dev::DeviceRelay::Activation::Disabled: return "disabled";
+        case dev::DeviceRelay::Activation::Enabled: return "enabled";
+        case dev::DeviceRelay::Activation::Dynamic: return "dynamic";
+        case dev::DeviceRelay::Activation::DeviceControlled: return "device_controlled";
+    }
+    return "device_controlled";
+}
+
+std::string_view relay_sync_name(dev::DeviceRelay::Sync s) {
+    switch (s) {
+        case dev::DeviceRelay::Sync::Initialized: return "initialized";
+        case dev::DeviceRelay::Sync::Synchronized: return "synchronized";
+        case dev::DeviceRelay::Sync::Unsynchronized: return "unsynchronized";
+    }
+    return "initialized";
+}
+
 Class<dev::EndDevice> end_device_class{
     "LorawanEndDevice",
     "A LoRaWAN Class A end device.\n\n"
@@ -429,6 +452,25 @@ Class<dev::EndDevice> end_device_class{
                   }
                   if (const auto resumed = d.resume(*state, now_us); !resumed) raise_device_error(resumed.error());
               });
+        c.def("use_relay",
+              "Turns relay mode on or off, TS011-1.0.1 section 10.2 and appendix 5.\n\n"
+              "From then on the decision is the caller's rather than the device's own policy, until its network "
+              "takes it over with an `EndDeviceConfReq` or hands it back. Returns `False` when the network holds "
+              "the decision, leaving the mode as it was.",
+              {"on"}, [](dev::EndDevice& d, bool on) { return d.relay.use(on); });
+        c.def("heard_wor_ack",
+              "Reads the acknowledgment a relay answered the last wake-on-radio frame with.\n\n"
+              "The device is then synchronized with the relay's scans: its next frames carry only as much "
+              "preamble as the two clocks could have drifted apart since.",
+              {"frame"}, [](dev::EndDevice& d, ByteView frame) {
+                  return make_lorawan_relay_status(checked(d.heard_wor_ack(frame)));
+              });
+        c.def("no_wor_ack",
+              "Says what to do once the acknowledgment window closed with nothing in it: send the uplink anyway, "
+              "or wake the relay again first, as the network's `BackOff` asks.",
+              {"now_us"}, [](dev::EndDevice& d, std::uint64_t now_us) {
+                  return make_lorawan_wor_next(checked(d.no_wor_ack(now_us)));
+              });
         c.prop("is_joined", "Whether the device holds a session.",
                [](const dev::EndDevice& d) { return d.session.has_value(); });
         c.prop("dev_addr", "The session's DevAddr, or `None` before a join.",
@@ -453,6 +495,22 @@ Class<dev::EndDevice> end_device_class{
                    const auto [low, high] = d.frequency_span();
                    return std::tuple{low, high};
                });
+        c.prop("relaying", "Whether the next frame goes out behind a wake-on-radio exchange with a relay.",
+               [](const dev::EndDevice& d) { return d.relay.relaying; });
+        c.prop("relay_activation",
+               "Who decides whether the device relays: `disabled`, `enabled`, `dynamic` or `device_controlled`.",
+               [](const dev::EndDevice& d) { return relay_activation_name(d.relay.activation); });
+        c.prop("relay_sync",
+               "`synchronized` when the device knows when its relay scans, `unsynchronized` when it knows of a relay "
+               "but not when it scans, `initialized` otherwise.",
+               [](const dev::EndDevice& d) { return relay_sync_name(d.relay.sync()); });
+        c.prop("relay_status", "What the last relay acknowledgment said about the relay, or `None`.",
+               [](const dev::EndDevice& d) -> PyObject* {
+                   if (!d.relay.relay_status) return none();
+                   return make_lorawan_relay_status(*d.relay.relay_status);
+               });
+        c.prop("wor_counter", "The counter the next wake-on-radio frame ahead of an uplink carries.",
+               [](const dev::EndDevice& d) { return d.relay.wor_counter; });
         c.repr([](const dev::EndDevice& d) {
             if (!d.session) return std::string("LorawanEndDevice(not joined)");
             return "LorawanEndDevice(dev_addr=" + addr_text(d.session->dev_addr) + ")";
@@ -483,6 +541,8 @@ PyObject* make_lorawan_heard(lorawan::device::Heard heard, std::uint32_t dev_add
 }
 
 PyObject* make_lorawan_next(const lorawan::device::Next& next) { return make(NextValue{next}); }
+
+PyObject* make_lorawan_window(const lorawan::device::ReceiveWindow& window) { return make(WindowValue{window}); }
 
 const lora::ChannelPlan& lorawan_published_plan(const ChannelPlanValue& plan) { return published(plan); }
 

@@ -210,6 +210,111 @@ Class<RelayHeardValue> relay_heard_class{
         c.repr([](const RelayHeardValue& v) { return "LorawanRelayHeard(kind=" + quoted(heard_kind(v)) + ")"; });
     }};
 
+// ---- the device side of an exchange ---------------------------------------------------------------
+
+Class<dev::WakeUp> wake_up_class{
+    "LorawanWakeUp", "The frame that wakes a relay, and where it goes.", [](auto& c) {
+        c.no_borrow();
+        c.prop("frame", "The frame: five bytes ahead of a join request, fifteen ahead of an uplink.",
+               [](const dev::WakeUp& w) { return bytes_of(w.frame()); });
+        c.prop("start_us", "When to start sending it, in microseconds.",
+               [](const dev::WakeUp& w) { return w.start_us; });
+        c.prop("carrier", "Where it goes, and how fast.", [](const dev::WakeUp& w) { return make(w.carrier); });
+        c.prop("link", "Its LoRa settings, with the preamble this frame needs, sent with inverted IQ.",
+               [](const dev::WakeUp& w) { return make_lora_link(w.link); });
+        c.prop("output_dbm", "The power to ask of the radio, conducted, in dBm.",
+               [](const dev::WakeUp& w) { return w.output_dbm; });
+        c.prop("airtime_us", "How long it holds the air, in microseconds.",
+               [](const dev::WakeUp& w) { return w.airtime_us; });
+        c.repr([](const dev::WakeUp& w) {
+            return "LorawanWakeUp(start_us=" + std::to_string(w.start_us) +
+                   ", frequency_hz=" + std::to_string(w.carrier.frequency_hz) +
+                   ", data_rate=" + std::to_string(w.carrier.data_rate) + ")";
+        });
+    }};
+
+Class<dev::AckWindow> ack_window_class{
+    "LorawanAckWindow", "When and where a relay's acknowledgment would arrive.", [](auto& c) {
+        c.no_borrow();
+        c.prop("start_us", "When it starts, in microseconds.", [](const dev::AckWindow& a) { return a.start_us; });
+        c.prop("carrier", "Where it arrives, and how fast.", [](const dev::AckWindow& a) { return make(a.carrier); });
+        c.prop("link", "The LoRa settings to listen with.",
+               [](const dev::AckWindow& a) { return make_lora_link(a.link); });
+        c.prop("airtime_us", "How long it lasts, in microseconds.",
+               [](const dev::AckWindow& a) { return a.airtime_us; });
+        c.repr([](const dev::AckWindow& a) {
+            return "LorawanAckWindow(start_us=" + std::to_string(a.start_us) +
+                   ", frequency_hz=" + std::to_string(a.carrier.frequency_hz) + ")";
+        });
+    }};
+
+Class<dev::RelayExchange> relay_exchange_class{
+    "LorawanRelayExchange",
+    "The wake-on-radio exchange an uplink under a relay goes out behind, TS011-1.0.1 section 5.", [](auto& c) {
+        c.no_borrow();
+        c.prop("wake_up", "The frame that wakes the relay.",
+               [](const dev::RelayExchange& x) { return make(x.wake_up); });
+        c.prop("ack",
+               "Where the relay's acknowledgment would arrive, or `None` ahead of a join request, which no relay "
+               "acknowledges.",
+               [](const dev::RelayExchange& x) -> PyObject* {
+                   if (!x.ack) return none();
+                   return make(*x.ack);
+               });
+        c.prop("uplink_start_us",
+               "When the uplink itself goes out, in microseconds, whether or not the acknowledgment arrives.",
+               [](const dev::RelayExchange& x) { return x.uplink_start_us; });
+        c.prop("rxr", "The relay window, timed from the end of the uplink like the other two.",
+               [](const dev::RelayExchange& x) { return make_lorawan_window(x.rxr); });
+        c.repr([](const dev::RelayExchange& x) {
+            return "LorawanRelayExchange(uplink_start_us=" + std::to_string(x.uplink_start_us) +
+                   ", rxr_delay_us=" + std::to_string(x.rxr.delay_us) + ")";
+        });
+    }};
+
+Class<dev::RelayStatus> relay_status_class{
+    "LorawanRelayStatus", "What a relay's acknowledgment said about itself, TS011-1.0.1 table 14.", [](auto& c) {
+        c.no_borrow();
+        c.prop("cad_periodicity", "How often it scans.", [](const dev::RelayStatus& s) {
+            return cad_periodicity_out(static_cast<relay::CadPeriodicity>(s.cad_periodicity));
+        });
+        c.prop("xtal_accuracy", "How accurate its crystal is.", [](const dev::RelayStatus& s) {
+            return xtal_out(static_cast<relay::XtalAccuracy>(s.xtal_accuracy & 3));
+        });
+        c.prop("cad_to_rx", "How long it takes to start receiving.",
+               [](const dev::RelayStatus& s) { return receive_out(static_cast<relay::CadToRx>(s.cad_to_rx & 3)); });
+        c.prop("relay_data_rate", "The data rate it forwards at, which bounds what the device may send.",
+               [](const dev::RelayStatus& s) { return s.relay_data_rate; });
+        c.prop("forward",
+               "Whether it will forward: `available`, `retry_in_30_minutes`, `retry_in_60_minutes` or `disabled`.",
+               [](const dev::RelayStatus& s) { return forward_out(static_cast<relay::ForwardState>(s.forward & 3)); });
+        c.repr([](const dev::RelayStatus& s) {
+            return "LorawanRelayStatus(cad_periodicity=" +
+                   quoted(cad_periodicity_out(static_cast<relay::CadPeriodicity>(s.cad_periodicity))) +
+                   ", relay_data_rate=" + std::to_string(s.relay_data_rate) +
+                   ", forward=" + quoted(forward_out(static_cast<relay::ForwardState>(s.forward & 3))) + ")";
+        });
+    }};
+
+struct WorNextValue {
+    std::optional<dev::RelayExchange> wake_up;
+};
+
+Class<WorNextValue> wor_next_class{
+    "LorawanWorNext", "What an end device does once its wake-on-radio frame went unanswered.", [](auto& c) {
+        c.no_borrow();
+        c.prop("uplink", "`True` to send the uplink at the time the exchange named anyway.",
+               [](const WorNextValue& v) { return !v.wake_up.has_value(); });
+        c.prop("wake_up", "The next exchange, when the relay is woken again first, and `None` otherwise.",
+               [](const WorNextValue& v) -> PyObject* {
+                   if (!v.wake_up) return none();
+                   return make(*v.wake_up);
+               });
+        c.repr([](const WorNextValue& v) {
+            return std::string("LorawanWorNext(uplink=") + (v.wake_up ? "False" : "True") + ")";
+        });
+    }};
+
 // ---- LorawanRelay ------------------------------------------------------------------------------------
 
 dev::Window window_arg(std::string_view text) {
@@ -363,4 +468,18 @@ Class<Relay> relay_class{
     }};
 
 }  // namespace
+}  // namespace trovik::py
+
+// ---- shared with the end device ----------------------------------------------------------------------
+
+namespace trovik::py {
+
+PyObject* make_lorawan_relay_exchange(lorawan::device::RelayExchange exchange) { return make(std::move(exchange)); }
+
+PyObject* make_lorawan_relay_status(const lorawan::device::RelayStatus& status) { return make(status); }
+
+PyObject* make_lorawan_wor_next(std::optional<lorawan::device::RelayExchange> next) {
+    return make(WorNextValue{std::move(next)});
+}
+
 }  // namespace trovik::py

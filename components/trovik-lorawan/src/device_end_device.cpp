@@ -248,8 +248,8 @@ void EndDevice::reset_mac() noexcept {
 EndDevice::Result<Transmission> EndDevice::transmission(const PhyPayload& frame, std::uint64_t airtime_us,
                                                         const Candidate& channel, std::uint8_t uplink_dr,
                                                         std::uint8_t power_index,
-                                                        std::optional<std::uint32_t> join_rx2_hz, bool carries_payload,
-                                                        const std::optional<WorExchange>& exchange) const {
+                                                        std::optional<std::uint32_t> join_rx2_hz,
+                                                        bool carries_payload) const {
     const bool join = join_rx2_hz.has_value();
     const std::uint8_t offset = join ? 0 : rx1_dr_offset;
     const std::uint32_t delay1 = join ? kJoinRx1DelayUs : receive_delay_us;
@@ -277,7 +277,6 @@ EndDevice::Result<Transmission> EndDevice::transmission(const PhyPayload& frame,
     Transmission t;
     t.frame = frame;
     t.airtime_us = airtime_us;
-    t.relay = exchange;
     t.frequency_hz = channel.uplink_hz;
     t.data_rate = uplink_dr;
     t.link = *up_link;

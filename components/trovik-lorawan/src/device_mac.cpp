@@ -255,7 +255,7 @@ private:
         switch (r.activation) {
             case DeviceRelay::Activation::Disabled:
                 r.relaying = false;
-                r.pending_wor = false;
+                r.pending_wor.reset();
                 break;
             case DeviceRelay::Activation::Enabled: r.relaying = true; break;
             case DeviceRelay::Activation::Dynamic: r.uplinks_unanswered = 0; break;

@@ -132,16 +132,20 @@ EndDevice::Result<Transmission> EndDevice::join(std::uint16_t dev_nonce, std::ui
         rx2_hz = choice->channel.downlink_hz;
 
     relay.prepare_join(join_attempts);
-    const auto exchange = relay.exchange(now_us);
-    auto t = transmission(frame, choice->airtime_us, choice->channel, choice->data_rate, tx_power_index, rx2_hz, true,
-                          exchange);
+    auto t = transmission(frame, choice->airtime_us, choice->channel, choice->data_rate, tx_power_index, rx2_hz, true);
     if (!t) {
         rng = rng_before;
         return t;
     }
+    const auto exchange = wor_exchange(choice->channel.uplink_hz, choice->data_rate, true, now_us);
+    if (!exchange) {
+        rng = rng_before;
+        return std::unexpected(exchange.error());
+    }
+    t->relay = *exchange;
 
     air.join_spent_us = saturating_add(air.join_spent_us, choice->airtime_us);
-    record_air(exchange ? exchange->uplink_start_us : now_us, choice->airtime_us, choice->channel.uplink_hz);
+    record_air(t->relay ? t->relay->uplink_start_us : now_us, choice->airtime_us, choice->channel.uplink_hz);
     if (join_attempts != 0xFFFFFFFF) ++join_attempts;
     if (plan->join_sequence == lora::JoinSequence::OctetPasses) {
         join_turn = choice->next_turn;
@@ -256,12 +260,17 @@ EndDevice::Result<Transmission> EndDevice::uplink(
     const std::uint32_t rng_before = rng;
     const auto channel = pick_enabled(table, dr, now_us);
     if (!channel) return std::unexpected(channel.error());
-    const auto exchange = relay.exchange(now_us);
-    auto t = transmission(*frame, airtime, *channel, dr, power, std::nullopt, carries, exchange);
+    auto t = transmission(*frame, airtime, *channel, dr, power, std::nullopt, carries);
     if (!t) {
         rng = rng_before;
         return t;
     }
+    const auto exchange = wor_exchange(channel->uplink_hz, dr, false, now_us);
+    if (!exchange) {
+        rng = rng_before;
+        return std::unexpected(exchange.error());
+    }
+    t->relay = *exchange;
 
     data_rate = dr;
     tx_power_index = power;
@@ -271,7 +280,7 @@ EndDevice::Result<Transmission> EndDevice::uplink(
     ++fcnt_up;
     answers.sent(report);
     ack_owed = false;
-    const std::uint64_t start = exchange ? exchange->uplink_start_us : now_us;
+    const std::uint64_t start = t->relay ? t->relay->uplink_start_us : now_us;
     record_air(start, airtime, channel->uplink_hz);
     pending = Pending{};
     pending.kind = Pending::Kind::Uplink;
@@ -283,7 +292,7 @@ EndDevice::Result<Transmission> EndDevice::uplink(
     pending.rx2_at_us = saturating_add(saturating_add(start, airtime), t->rx2.delay_us);
     pending.rx1_data_rate = t->rx1.data_rate;
     pending.rx2_data_rate = t->rx2.data_rate;
-    pending.relay_window_data_rate = exchange ? exchange->relay_window_data_rate : std::nullopt;
+    pending.relay_window_data_rate = t->relay ? std::optional(t->relay->rxr.data_rate) : std::nullopt;
     return t;
 }
 
@@ -297,14 +306,19 @@ EndDevice::Result<Transmission> EndDevice::repeat(std::uint64_t now_us) {
     const std::uint32_t rng_before = rng;
     const auto channel = pick_enabled(channels, pending.data_rate, now_us);
     if (!channel) return std::unexpected(channel.error());
-    const auto exchange = relay.exchange(now_us);
     auto t = transmission(pending.frame, airtime, *channel, pending.data_rate, tx_power_index, std::nullopt,
-                          pending.carries_payload, exchange);
+                          pending.carries_payload);
     if (!t) {
         rng = rng_before;
         return t;
     }
-    const std::uint64_t start = exchange ? exchange->uplink_start_us : now_us;
+    const auto exchange = wor_exchange(channel->uplink_hz, pending.data_rate, false, now_us);
+    if (!exchange) {
+        rng = rng_before;
+        return std::unexpected(exchange.error());
+    }
+    t->relay = *exchange;
+    const std::uint64_t start = t->relay ? t->relay->uplink_start_us : now_us;
     record_air(start, airtime, channel->uplink_hz);
     --pending.repeats_left;
     pending.repeat_due = false;
@@ -312,7 +326,7 @@ EndDevice::Result<Transmission> EndDevice::repeat(std::uint64_t now_us) {
     pending.rx2_at_us = saturating_add(saturating_add(start, airtime), t->rx2.delay_us);
     pending.rx1_data_rate = t->rx1.data_rate;
     pending.rx2_data_rate = t->rx2.data_rate;
-    pending.relay_window_data_rate = exchange ? exchange->relay_window_data_rate : std::nullopt;
+    pending.relay_window_data_rate = t->relay ? std::optional(t->relay->rxr.data_rate) : std::nullopt;
     return t;
 }
 

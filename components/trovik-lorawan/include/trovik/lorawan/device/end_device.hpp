@@ -28,6 +28,7 @@
 #include "trovik/lorawan/device/error.hpp"
 #include "trovik/lorawan/device/relay.hpp"
 #include "trovik/lorawan/device/state.hpp"
+#include "trovik/lorawan/device/window.hpp"
 #include "trovik/lorawan/frame.hpp"
 #include "trovik/lorawan/join.hpp"
 #include "trovik/lorawan/session.hpp"
@@ -77,19 +78,10 @@ struct CandidateList {
     std::span<const Candidate> view() const noexcept { return {items.data(), size}; }
 };
 
-// When and where to listen for a downlink: received with inverted IQ and no
-// payload CRC.
-struct ReceiveWindow {
-    std::uint32_t delay_us = 0;  // from the end of the uplink
-    std::uint32_t frequency_hz = 0;
-    std::uint8_t data_rate = 0;  // downlink numbering
-    lora::LinkSettings link{7, 125000};
-};
-
 struct Transmission {
     PhyPayload frame;
     std::uint64_t airtime_us = 0;
-    std::optional<WorExchange> relay;  // the wake-on-radio exchange the frame goes out behind
+    std::optional<RelayExchange> relay;  // the wake-on-radio exchange the frame goes out behind
     std::uint32_t frequency_hz = 0;
     std::uint8_t data_rate = 0;
     lora::LinkSettings link{7, 125000};  // preamble 8, explicit header, CRC on, standard IQ
@@ -172,6 +164,20 @@ public:
                               RelayState* relay_state);
     Result<Next> nothing_heard(std::uint64_t now_us);
 
+    // ---- relay exchange ---------------------------------------------------------
+    // The wake-on-radio exchange a frame on this carrier goes out behind; none
+    // while the device does not relay or knows no relay channel.
+    Result<std::optional<RelayExchange>> wor_exchange(std::uint32_t uplink_frequency_hz, std::uint8_t uplink_data_rate,
+                                                      bool join, std::uint64_t now_us);
+    // The relay's acknowledgment of the pending WOR frame: what it said about itself.
+    Result<RelayStatus> heard_wor_ack(std::span<const std::uint8_t> frame);
+    // The acknowledgment window closed empty: none to send the frame as the
+    // exchange named, or a new exchange to wake the relay with first.
+    Result<std::optional<RelayExchange>> no_wor_ack(std::uint64_t now_us);
+    // The LoRa settings of a downlink data rate, as WOR frames and their
+    // acknowledgments use them.
+    static Result<lora::LinkSettings> wor_link(const lora::ChannelPlan& plan, std::uint8_t data_rate);
+
     // ---- saved state ----------------------------------------------------------
     // A joined, idle device's state, its busy times relative to `now_us`.
     Result<SavedBytes> save(std::uint64_t now_us) const;
@@ -243,11 +249,11 @@ private:
     Result<Transmission> uplink(std::optional<std::pair<std::uint8_t, std::span<const std::uint8_t>>> payload,
                                 bool confirmed, std::uint64_t now_us);
     // The transmission record: windows, power and links. `join_rx2_hz` is
-    // set for a join and names its second-window frequency.
+    // set for a join and names its second-window frequency. The relay
+    // exchange, if any, is attached afterward.
     Result<Transmission> transmission(const PhyPayload& frame, std::uint64_t airtime_us, const Candidate& channel,
                                       std::uint8_t uplink_data_rate, std::uint8_t tx_power_index,
-                                      std::optional<std::uint32_t> join_rx2_hz, bool carries_payload,
-                                      const std::optional<WorExchange>& exchange) const;
+                                      std::optional<std::uint32_t> join_rx2_hz, bool carries_payload) const;
     Result<Heard> take_join_accept(Window window, std::span<const std::uint8_t> frame);
     Result<Heard> take_downlink(Window window, std::span<const std::uint8_t> frame, std::int8_t snr_db,
                                 RelayState* relay_state);

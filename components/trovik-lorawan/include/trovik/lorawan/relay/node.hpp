@@ -27,14 +27,11 @@
 #include "trovik/lorawan/relay/codes.hpp"
 #include "trovik/lorawan/relay/forward.hpp"
 #include "trovik/lorawan/relay/state.hpp"
+#include "trovik/lorawan/relay/timing.hpp"
 
 namespace trovik::lorawan::relay {
 
-inline constexpr std::uint64_t kWorAckDelayUs = 50000;   // LORAWAN_WOR_ACK_DELAY_US
-inline constexpr std::uint64_t kWorDataDelayUs = 50000;  // LORAWAN_WOR_DATA_DELAY_US
-inline constexpr std::uint64_t kForwardDelayUs = 50000;  // LORAWAN_RELAY_FWD_DELAY_US
-inline constexpr std::uint64_t kRxrDelayUs = 18000000;   // LORAWAN_RXR_DELAY_US
-inline constexpr std::size_t kMaxForwardPayload = 262;   // the forwarded-uplink header and a whole frame
+inline constexpr std::size_t kMaxForwardPayload = 262;  // the forwarded-uplink header and a whole frame
 
 // Every refusal of a relay.
 struct RelayError {

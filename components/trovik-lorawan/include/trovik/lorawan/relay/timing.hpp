@@ -11,6 +11,15 @@
 
 namespace trovik::lorawan::relay {
 
+// The exchange's fixed delays, from the end of one frame to the start of the
+// next, and how many WOR frames may go unanswered before a device gives up
+// on its relay.
+inline constexpr std::uint64_t kWorAckDelayUs = 50000;   // WOR frame to WOR ACK
+inline constexpr std::uint64_t kWorDataDelayUs = 50000;  // WOR frame (or its ACK) to the frame announced
+inline constexpr std::uint64_t kForwardDelayUs = 50000;  // end-device frame to the relay's forward
+inline constexpr std::uint64_t kRxrDelayUs = 18000000;   // end-device frame to the relay window RXR
+inline constexpr std::uint8_t kWorAttemptsWithoutAck = 8;
+
 // The milliseconds from a scan's start to the end of a WOR preamble, rounded
 // up; none when the preamble ended before the scan or more than 2047 ms
 // after it.
