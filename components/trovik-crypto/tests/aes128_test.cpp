@@ -12,11 +12,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 Bytes unhex(std::string_view text) { return core::text::bytes_from_hex(text).value(); }
-AesBlock block(std::string_view text) {
-    AesBlock out;
-    std::ranges::copy(unhex(text), out.begin());
-    return out;
-}
+AesBlock block(std::string_view text) { return core::text::array_from_hex<16>(text).value(); }
 
 const AesBlock kRfcKey = block("2b7e151628aed2a6abf7158809cf4f3c");
 const Bytes kRfcMessage = unhex(

@@ -19,9 +19,7 @@ namespace plans = lora::plans;
 
 template <std::size_t N>
 std::array<std::uint8_t, N> array(std::string_view text) {
-    std::array<std::uint8_t, N> out{};
-    std::ranges::copy(core::text::bytes_from_hex(text).value(), out.begin());
-    return out;
+    return core::text::array_from_hex<N>(text).value();
 }
 Bytes bytes_of(const PhyPayload& p) { return Bytes(p.as_bytes().begin(), p.as_bytes().end()); }
 

@@ -14,11 +14,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Kind = LorawanError::Kind;
 Bytes unhex(std::string_view text) { return core::text::bytes_from_hex(text).value(); }
-Key key(std::string_view text) {
-    Key out;
-    std::ranges::copy(unhex(text), out.begin());
-    return out;
-}
+Key key(std::string_view text) { return core::text::array_from_hex<16>(text).value(); }
 Bytes bytes_of(const PhyPayload& p) { return Bytes(p.as_bytes().begin(), p.as_bytes().end()); }
 
 // The widely quoted uplink: DevAddr 0x49BE7DF1, FCnt 2, port 1, "test".
