@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "device_fixture.hpp"
 #include "trovik/core/text.hpp"
 #include "trovik/lora/region.hpp"
 #include "trovik/lorawan/device/end_device.hpp"
@@ -12,12 +13,9 @@
 namespace trovik::lorawan::device {
 namespace {
 
+using testing::kSession;
 namespace plans = lora::plans;
 using Bytes = std::vector<std::uint8_t>;
-
-const Session kSession{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16},
-                       {16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1},
-                       0x26011BDA};
 
 DeviceSettings settings(bool v104 = true, bool adr = true) {
     DeviceSettings s;

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "device_fixture.hpp"
 #include "trovik/core/text.hpp"
 #include "trovik/lora/region.hpp"
 #include "trovik/lorawan/device/end_device.hpp"
@@ -13,6 +14,7 @@
 namespace trovik::lorawan::device {
 namespace {
 
+using testing::kCredentials;
 using Bytes = std::vector<std::uint8_t>;
 using K = DeviceError::Kind;
 namespace plans = lora::plans;
@@ -22,9 +24,6 @@ std::array<std::uint8_t, N> array(std::string_view text) {
     return core::text::array_from_hex<N>(text).value();
 }
 Bytes bytes_of(const PhyPayload& p) { return Bytes(p.as_bytes().begin(), p.as_bytes().end()); }
-
-const Device kCredentials{array<16>("2b7e151628aed2a6abf7158809cf4f3c"), array<8>("0004a30b001c0530"),
-                          array<8>("70b3d57ed0000001")};
 
 DeviceSettings settings(bool v104 = true) {
     DeviceSettings s;
