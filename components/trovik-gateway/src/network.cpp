@@ -77,26 +77,15 @@ std::string SettingsError::message() const {
 }
 
 std::expected<std::uint32_t, NetworkError> Admitted::uplink_counter(std::uint16_t fcnt) const {
-    if (!last_fcnt) return fcnt;
-    const std::uint32_t last = *last_fcnt;
-    std::uint32_t candidate = (last & 0xFFFF0000u) | fcnt;
-    if (candidate == last) {
-        NetworkError e = NetworkError::for_address(Kind::AlreadySeen, dev_addr);
-        e.last = last;
-        return std::unexpected(e);
-    }
-    if (candidate < last) {
-        // No room left for another roll-over.
-        if (last > 0xFFFEFFFFu) return std::unexpected(NetworkError::for_address(Kind::CounterRunOut, dev_addr));
-        candidate += 0x10000;
-    }
-    if (version == Version::V1_0_3 && candidate - last >= kMaxFcntGap) {
-        NetworkError e = NetworkError::for_address(Kind::TooFarAhead, dev_addr);
-        e.last = last;
-        e.fcnt = candidate;
-        return std::unexpected(e);
-    }
-    return candidate;
+    const auto widened = lorawan::widen_counter(last_fcnt, fcnt, version == Version::V1_0_3);
+    if (widened) return *widened;
+    if (widened.error() == lorawan::CounterRefusal::RunOut)
+        return std::unexpected(NetworkError::for_address(Kind::CounterRunOut, dev_addr));
+    const bool seen = widened.error() == lorawan::CounterRefusal::Seen;
+    NetworkError e = NetworkError::for_address(seen ? Kind::AlreadySeen : Kind::TooFarAhead, dev_addr);
+    e.last = *last_fcnt;
+    if (!seen) e.fcnt = *lorawan::widen_counter(last_fcnt, fcnt, false);
+    return std::unexpected(e);
 }
 
 std::expected<Network, SettingsError> Network::make(const lora::ChannelPlan& plan, const Settings& settings) {

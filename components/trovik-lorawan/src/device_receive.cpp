@@ -114,18 +114,15 @@ EndDevice::Result<Heard> EndDevice::take_downlink(Window window, std::span<const
     if (m && (frame.size() > 5 ? frame.size() - 5 : 0) > *m)
         return std::unexpected(DeviceError::of_frame({LorawanError::Kind::PayloadTooLarge}));
 
-    const std::uint16_t f16 = header->fcnt.value_or(0);
-    std::uint32_t f32 = f16;
-    if (fcnt_down) {
-        const std::uint32_t last = *fcnt_down;
-        if (f16 == (last & 0xFFFF)) return std::unexpected(DeviceError::of(Kind::Replayed));
-        f32 = (last & 0xFFFF0000) | f16;
-        if (f32 < last) {
-            if (last > 0xFFFEFFFF) return std::unexpected(DeviceError::of(Kind::CounterExhausted));
-            f32 += 0x10000;
+    const auto widened = widen_counter(fcnt_down, header->fcnt.value_or(0), !settings.version_1_0_4);
+    if (!widened) {
+        switch (widened.error()) {
+            case CounterRefusal::Seen: return std::unexpected(DeviceError::of(Kind::Replayed));
+            case CounterRefusal::RunOut: return std::unexpected(DeviceError::of(Kind::CounterExhausted));
+            case CounterRefusal::TooFarAhead: return std::unexpected(DeviceError::of(Kind::CounterGap));
         }
-        if (!settings.version_1_0_4 && f32 - last > 16383) return std::unexpected(DeviceError::of(Kind::CounterGap));
     }
+    const std::uint32_t f32 = *widened;
     const auto rx = session->decode(frame, f32);
     if (!rx) return std::unexpected(DeviceError::of_frame(rx.error()));
 

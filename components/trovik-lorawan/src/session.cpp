@@ -154,4 +154,17 @@ WorKeys WorKeys::derive(const Key& root, std::uint32_t dev_addr) {
     return keys;
 }
 
+std::expected<std::uint32_t, CounterRefusal> widen_counter(std::optional<std::uint32_t> last, std::uint16_t fcnt,
+                                                           bool limit_gap) noexcept {
+    if (!last) return fcnt;
+    std::uint32_t full = (*last & 0xFFFF0000u) | fcnt;
+    if (full == *last) return std::unexpected(CounterRefusal::Seen);
+    if (full < *last) {
+        if (*last > 0xFFFEFFFFu) return std::unexpected(CounterRefusal::RunOut);
+        full += 0x10000;
+    }
+    if (limit_gap && full - *last >= kMaxFcntGap) return std::unexpected(CounterRefusal::TooFarAhead);
+    return full;
+}
+
 }  // namespace trovik::lorawan

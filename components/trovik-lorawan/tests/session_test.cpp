@@ -187,3 +187,33 @@ TEST_CASE("the payload cipher undoes itself and spans blocks") {
 
 }  // namespace
 }  // namespace trovik::lorawan
+
+namespace trovik::lorawan {
+
+TEST_CASE("a 16-bit counter widens to the nearest full counter above the last") {
+    using R = CounterRefusal;
+    struct Case {
+        std::optional<std::uint32_t> last;
+        std::uint16_t fcnt;
+        bool limit_gap;
+        std::expected<std::uint32_t, R> full;
+    };
+    const Case cases[] = {
+        {std::nullopt, 7, true, 7},
+        {5, 6, true, 6},
+        {0x1FFFF, 0x0000, true, 0x20000},                    // rolls over
+        {0x12345, 0x2345, false, std::unexpected(R::Seen)},  // the last one again
+        {0x12345, 0x2344, false, 0x22344},                   // below: the next roll-over
+        {0xFFFF0005, 0x0004, false, std::unexpected(R::RunOut)},
+        {0xFFFEFFFF, 0x0000, false, 0xFFFF0000},
+        {100, 100 + 16383, true, 100 + 16383},
+        {100, 100 + 16384, true, std::unexpected(R::TooFarAhead)},
+        {100, 100 + 16384, false, 100 + 16384},
+    };
+    for (const auto& c : cases) {
+        CAPTURE(c.fcnt);
+        CHECK(widen_counter(c.last, c.fcnt, c.limit_gap) == c.full);
+    }
+}
+
+}  // namespace trovik::lorawan

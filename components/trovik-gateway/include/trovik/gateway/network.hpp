@@ -36,8 +36,7 @@ using lorawan::Key;
 // The link-layer revision a device follows.
 enum class Version : std::uint8_t { V1_0_3, V1_0_4 };
 
-// TS001-1.0.3 refuses a frame whose counter runs this far ahead of the last.
-inline constexpr std::uint32_t kMaxFcntGap = 16384;
+using lorawan::kMaxFcntGap;
 
 // A device allowed to join.
 struct Registration {

@@ -102,4 +102,19 @@ void crypt_payload(const Key& key, std::uint32_t dev_addr, Direction direction, 
 std::array<std::uint8_t, 4> data_mic(const Key& nwk_skey, std::uint32_t dev_addr, Direction direction,
                                      std::uint32_t fcnt, std::span<const std::uint8_t> message);
 
+// LoRaWAN 1.0.3 refuses a frame whose counter runs this far ahead of the last.
+inline constexpr std::uint32_t kMaxFcntGap = 16384;
+
+enum class CounterRefusal : std::uint8_t {
+    Seen,         // the low 16 bits are the last counter's own
+    RunOut,       // the counter has no room left for another roll-over
+    TooFarAhead,  // with `limit_gap`: kMaxFcntGap or more past the last
+};
+
+// The full 32-bit counter of a frame carrying the low 16 bits `fcnt`, after
+// `last` was accepted: the nearest one above it (none accepted yet: `fcnt`
+// itself).
+std::expected<std::uint32_t, CounterRefusal> widen_counter(std::optional<std::uint32_t> last, std::uint16_t fcnt,
+                                                           bool limit_gap) noexcept;
+
 }  // namespace trovik::lorawan
