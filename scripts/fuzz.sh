@@ -26,7 +26,7 @@ fi
 linker=()
 if command -v ld.lld-16 >/dev/null; then linker=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld-16); fi
 
-export CCACHE_DIR=${CCACHE_DIR:-$PWD/build/ccache}
+source scripts/ccache.sh
 build=build/fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER="$CXX_FUZZ" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTROVIK_BUILD_FUZZ=ON -DTROVIK_BUILD_MODULE=OFF -DTROVIK_BUILD_TESTS=OFF "${linker[@]}" >/dev/null

@@ -5,7 +5,7 @@
 # module. Any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export CCACHE_DIR=${CCACHE_DIR:-$PWD/build/ccache}
+source scripts/ccache.sh
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 flags="-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g1"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -67,6 +67,6 @@ if ((${#need[@]})); then
 fi
 
 # The module: a persistent build directory and ccache keep rebuilds short.
-export CCACHE_DIR=${CCACHE_DIR:-$PWD/build/ccache}
+source scripts/ccache.sh
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
 "$PY" -m pip install -q --root-user-action=ignore --no-build-isolation --no-deps .

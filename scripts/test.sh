@@ -9,7 +9,7 @@ bash scripts/setup.sh
 
 bash scripts/format.sh --check
 
-export CCACHE_DIR=${CCACHE_DIR:-$PWD/build/ccache}
+source scripts/ccache.sh
 PY=${PYTHON:-python3}
 "$PY" -m pytest -q "$@"
 
