@@ -1,6 +1,8 @@
 """The calling conventions every function, method and constructor shares,
 exercised on real classes and functions of the module."""
+import subprocess
 import sys
+import textwrap
 
 import pytest
 
@@ -146,3 +148,48 @@ def test_reentrant_borrow_is_refused():
 
     assert router.observe(Index(), 2, 3)
     assert seen == [64]
+
+
+# ---- blocking calls in daemon threads at interpreter exit ---------------------------------------
+
+# Each kind of blocking call: what it needs, then one step a daemon thread
+# repeats until the interpreter exits under it.
+DAEMON_LOOPS = {
+    "serial port": ("a, b = native.SerialPort.pair(9600, 'None', 1)", "a.write(b'x'); b.read(1, 0)"),
+    "radio": ("chip = native.SimulatedLoraChip.sx126x('HighPower'); radio = chip.radio()\n"
+              "radio.configure(868_100_000, native.LoraLink(7, 125000), 14)", "radio.transmit(b'x')"),
+    "CAN bus": ("a = native.CanBus.simulated(); b = a.join()",
+                "a.send(native.can_frame(1, False, b'x')); b.receive(0)"),
+    "I2C driver": ("ina = native.Ina219(native.I2cBus.simulated([native.ina219_sim_part(0x40)]), 0x40)",
+                   "ina.measure()"),
+    "Modbus client": ("line = native.ModbusLine(); device = native.ModbusServer(1)\n"
+                      "device.set_holding_registers(0, [1, 2]); line.attach(device)\n"
+                      "client = native.ModbusClient(line.port(9600, 'None', 1))",
+                      "client.read_holding_registers(1, 0, 2)"),
+    "1-Wire thermometer": ("thermometer = native.Ds18b20Thermometer.at(sys.argv[1])", "thermometer.read()"),
+}
+
+W1_SLAVE = "72 01 4b 46 7f ff 0e 10 57 : crc=57 YES\n72 01 4b 46 7f ff 0e 10 57 t=23125\n"
+
+
+@pytest.mark.parametrize("kind", DAEMON_LOOPS)
+def test_an_exit_under_daemon_threads_inside_blocking_calls_is_clean(kind, tmp_path):
+    # The interpreter ends such threads as they take its lock back; the exit
+    # must neither abort nor say anything, however the threads are caught.
+    setup, step = DAEMON_LOOPS[kind]
+    program = textwrap.dedent("""\
+        import sys, threading, time
+        import trovik._native as native
+        {setup}
+        def loop():
+            while True:
+                {step}
+        for _ in range(3):
+            threading.Thread(target=loop, daemon=True).start()
+        time.sleep(0.2)
+        """).format(setup=setup, step=step)
+    w1_slave = tmp_path / "w1_slave"
+    w1_slave.write_text(W1_SLAVE)
+    for _ in range(4):
+        run = subprocess.run([sys.executable, "-c", program, str(w1_slave)], capture_output=True, timeout=120)
+        assert (run.returncode, run.stderr.decode()) == (0, "")

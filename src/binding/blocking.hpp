@@ -6,6 +6,9 @@
 // on meanwhile, and taken back before the result is converted. The work must
 // not touch a Python object. Take an object's own mutex inside the work, never
 // around it: the lock order is "interpreter lock, then nothing".
+#include <cxxabi.h>
+#include <unistd.h>
+
 #include <type_traits>
 #include <utility>
 
@@ -19,7 +22,17 @@ std::invoke_result_t<Work&> without_gil(Work&& work) {
         PyThreadState* state = PyEval_SaveThread();
         int depth = std::exchange(gil_depth, 0);
         ~Released() {
-            PyEval_RestoreThread(state);
+            try {
+                PyEval_RestoreThread(state);
+            } catch (abi::__forced_unwind&) {
+                // Once the interpreter is finalising, a daemon thread that asks
+                // for the lock back is ended by unwinding its stack. That
+                // unwinding can neither leave this destructor nor safely run
+                // the frames above, which would drop Python objects without the
+                // lock; the thread waits here instead until the process exits.
+                for (;;)
+                    pause();
+            }
             gil_depth = depth;
         }
     } released;
