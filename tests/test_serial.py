@@ -292,6 +292,36 @@ def test_a_terminal_is_opened_raw_with_its_settings(terminal):
     assert iflag & (termios.ICRNL | termios.IXON) == 0
 
 
+def test_a_terminal_left_cooked_with_flow_control_is_opened_raw(terminal):
+    # As another program may leave the line: cooked, software and hardware flow
+    # control, parity checks, every translation of bytes on.
+    iflag, oflag, cflag, lflag, ispeed, ospeed, cc = termios.tcgetattr(terminal.follower)
+    iflag |= (termios.IXON | termios.IXOFF | termios.IXANY | termios.INPCK | termios.IGNPAR | termios.PARMRK
+              | termios.ISTRIP | termios.ICRNL | termios.INLCR | termios.IGNCR | termios.IUCLC | termios.IMAXBEL
+              | termios.IGNBRK | termios.BRKINT)
+    oflag |= termios.OPOST | termios.ONLCR | termios.OCRNL | termios.OLCUC
+    cflag |= termios.CRTSCTS | termios.PARENB | termios.PARODD | getattr(termios, "CMSPAR", 0o10000000000)
+    lflag |= termios.ICANON | termios.ECHO | termios.ECHOE | termios.ECHOK | termios.ECHONL | termios.ISIG | termios.IEXTEN
+    termios.tcsetattr(terminal.follower, termios.TCSANOW, [iflag, oflag, cflag, lflag, ispeed, ospeed, cc])
+
+    port = native.SerialPort.open(terminal.name, 9600, "None", 1)
+    iflag, oflag, cflag, lflag, *_ = termios.tcgetattr(terminal.follower)
+    assert (iflag, oflag, lflag) == (0, 0, 0)
+    assert cflag & (termios.CSIZE | termios.CRTSCTS | termios.PARENB | termios.PARODD) == termios.CS8
+    assert cflag & getattr(termios, "CMSPAR", 0o10000000000) == 0
+    # XON, XOFF, CR and LF among them, unchanged both ways.
+    every = bytes(range(256))
+    port.write(every)
+    assert terminal.receive(len(every)) == every
+    terminal.send(every)
+    got = bytearray()
+    while len(got) < len(every):
+        part = port.read(len(every), 2_000_000)
+        assert part, "the port timed out with bytes on the way"
+        got.extend(part)
+    assert bytes(got) == every
+
+
 def test_a_terminal_carries_every_byte_both_ways(terminal):
     port = native.SerialPort.open(terminal.name, 115200, "None", 1)
     every = bytes(range(256)) * 4

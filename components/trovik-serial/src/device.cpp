@@ -110,9 +110,14 @@ std::expected<Device, OpenError> Device::open(std::string_view path, const Setti
 
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) return failed();
-    // Raw: no line editing, no echo, no translation of bytes in either direction.
-    cfmakeraw(&tio);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
+    // Raw, whatever an earlier program left on the line: no line editing, no
+    // echo, no translation of bytes in either direction, no flow control of
+    // either kind. cfmakeraw alone would keep software flow control (IXOFF,
+    // IXANY), with which the kernel writes XOFF/XON bytes into the stream.
+    tio.c_iflag = 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
     if (settings.parity != Parity::None) tio.c_cflag |= PARENB;
     if (settings.parity == Parity::Odd) tio.c_cflag |= PARODD;
