@@ -134,8 +134,13 @@ def test_seen_cache_defaults():
     assert native.SeenPackets().capacity == 64
     with pytest.raises(TypeError):
         native.SeenPackets(None)
-    with pytest.raises(MemoryError):
-        native.SeenPackets(2**62)
+
+
+@pytest.mark.parametrize("capacity", [2**62, 2**63, 2**64 - 1])
+def test_a_seen_cache_past_any_memory_is_a_memory_error_with_its_reason(capacity):
+    with pytest.raises(MemoryError) as info:
+        native.SeenPackets(capacity)
+    assert info.value.args == ("no seen-packet cache can be that large",)
 
 
 def test_a_huge_seen_cache_costs_nothing_until_packets_arrive():

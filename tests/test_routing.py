@@ -110,5 +110,10 @@ def test_a_huge_table_costs_nothing_until_routes_arrive():
     assert len(r) == 1000
     assert [route.dst for route in r.routes()] == list(range(1, 1001))
     assert r.next_hop(700) == 0 and r.forward(2000).action == "Flood"
-    with pytest.raises(MemoryError):
-        native.Router(0, 2**62)
+
+
+@pytest.mark.parametrize("capacity", [2**62, 2**63, 2**64 - 1])
+def test_a_route_table_past_any_memory_is_a_memory_error_with_its_reason(capacity):
+    with pytest.raises(MemoryError) as info:
+        native.Router(1, capacity)
+    assert info.value.args == ("no route table can be that large",)

@@ -1,6 +1,8 @@
 #pragma once
 // Raising Python exceptions from binding code, and the module's own
 // exception types.
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,22 @@ struct PendingError {};
 inline PyObject* check(PyObject* result) {
     if (!result) throw PendingError{};
     return result;
+}
+
+// Makes a value that takes all its memory at once (a table of a caller-given
+// capacity). A capacity past what any allocation can hold is a MemoryError
+// with the component's own text; memory that cannot be had now is a plain
+// MemoryError.
+template <class Make>
+auto allocating(Make&& make) -> decltype(make()) {
+    try {
+        return make();
+    } catch (const std::length_error& e) {
+        raise(PyExc_MemoryError, e.what());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+        throw PendingError{};
+    }
 }
 
 // Exception types, created once per process on first use. The subclasses of

@@ -1,7 +1,5 @@
 // Mesh frames and the seen-packet cache.
-#include <new>
 #include <optional>
-#include <stdexcept>
 #include <tuple>
 
 #include "binding/binding.hpp"
@@ -88,16 +86,8 @@ Class<mesh::DynamicSeenCache> seen_class{
                "Creates an empty cache remembering up to `capacity` packets.\n\nA capacity of zero remembers "
                "nothing, so every copy of a packet is relayed.",
                [](std::size_t capacity) {
-                   // The whole cache is taken at once; a capacity no memory can hold is a MemoryError.
-                   try {
-                       return mesh::DynamicSeenCache(capacity);
-                   } catch (const std::bad_alloc&) {
-                       PyErr_NoMemory();
-                       throw PendingError{};
-                   } catch (const std::length_error&) {
-                       PyErr_NoMemory();
-                       throw PendingError{};
-                   }
+                   // The whole cache is taken at once.
+                   return allocating([&] { return mesh::DynamicSeenCache(capacity); });
                });
         c.def("record",
               "Records a packet and reports whether it was new.\n\nA true answer is when a node should act on the "

@@ -1,6 +1,4 @@
 // The route table.
-#include <new>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -65,15 +63,7 @@ Class<DynamicRouter> router_class{
                "room for. A capacity of zero floods\nevery unknown destination, which is the behavior with no table "
                "at all.",
                [](std::uint32_t address, std::size_t capacity) {
-                   try {
-                       return DynamicRouter(address, capacity);
-                   } catch (const std::bad_alloc&) {
-                       PyErr_NoMemory();
-                       throw PendingError{};
-                   } catch (const std::length_error&) {
-                       PyErr_NoMemory();
-                       throw PendingError{};
-                   }
+                   return allocating([&] { return DynamicRouter(address, capacity); });
                });
         c.def("observe", "Learns a route from a packet that arrived, reporting whether it changed\nthe table.",
               {"origin", "via", "cost"},
