@@ -572,6 +572,40 @@ def test_construction_refuses_only_wrong_types(make):
         make()
 
 
+NOT_A_SEQUENCE = "'NoneType' object is not an instance of 'Sequence'"
+NOT_A_STR = "'NoneType' object is not an instance of 'str'"
+NOT_AN_INTEGER = "'NoneType' object cannot be interpreted as an integer"
+NOT_A_FLOAT = "must be real number, not NoneType"
+NOT_A_BOOL = "'NoneType' object is not an instance of 'bool'"
+
+
+@pytest.mark.parametrize(
+    "cls, args, keyword, message",
+    [
+        (GatewayPacket, ("PushData", 1), "packets", NOT_A_SEQUENCE),
+        (GatewayRxpk, (868100000, b""), "crc", NOT_A_STR),
+        (GatewayRxpk, (868100000, b""), "rssi_dbm", NOT_A_FLOAT),
+        (GatewayRxpk, (868100000, b""), "channel", NOT_AN_INTEGER),
+        (GatewayRxpk, (868100000, b""), "rf_chain", NOT_AN_INTEGER),
+        (GatewayTxpk, (869525000, b""), "rf_chain", NOT_AN_INTEGER),
+        (GatewayTxpk, (869525000, b""), "power_dbm", NOT_AN_INTEGER),
+        (GatewayTxpk, (869525000, b""), "invert_polarity", NOT_A_BOOL),
+        (GatewayTxpk, (869525000, b""), "without_crc", NOT_A_BOOL),
+        (GatewayStat, (), "received", NOT_AN_INTEGER),
+        (GatewayStat, (), "received_ok", NOT_AN_INTEGER),
+        (GatewayStat, (), "forwarded", NOT_AN_INTEGER),
+        (GatewayStat, (), "acknowledged_percent", NOT_A_FLOAT),
+        (GatewayStat, (), "downlinks", NOT_AN_INTEGER),
+        (GatewayStat, (), "transmitted", NOT_AN_INTEGER),
+    ],
+)
+def test_keywords_whose_default_is_not_none_refuse_none(cls, args, keyword, message):
+    with pytest.raises(TypeError) as caught:
+        cls(*args, **{keyword: None})
+    assert str(caught.value) == message
+    assert caught.value.__notes__ == [f"while processing '{keyword}'"]
+
+
 def test_construction_keeps_what_it_was_given():
     assert GatewayRxpk(868100000, b"", crc="ok").crc == "ok"
     rx = GatewayRxpk(1, bytearray(b"ab"))
