@@ -54,14 +54,19 @@ void hear(std::span<const std::uint8_t> payload, std::uint8_t shape) {
     clock::ClockSync sync(shape & 1);
     std::array<std::uint8_t, 8> request{};
     if (shape & 2) (void)sync.app_time_req(1, false, request);
+    const std::array<std::uint8_t, 1> version_request{0x00};
+    if (shape & 4) (void)sync.heard(version_request);  // an answer owed from before
     const auto token = sync.token();
     const auto period = sync.period_s();
     const auto due = sync.answer_due();
     const auto heard = sync.heard(payload);
     if (!heard) {
         FUZZ_CHECK(sync.token() == token && sync.period_s() == period && sync.answer_due() == due);
+    } else if (heard->answer_due) {
+        FUZZ_CHECK(sync.answer_due());
     } else {
-        FUZZ_CHECK(heard->answer_due == sync.answer_due());
+        // Only a request for an answer fills the pending slot.
+        FUZZ_CHECK(sync.answer_due() == due);
     }
 
     firmware::FirmwareManager manager(7, 2);

@@ -338,6 +338,32 @@ def test_rxpk_field_readings(fields, attribute, value):
     assert got == value
 
 
+def test_a_packet_forwarder_crc_error_packet_without_a_coding_rate_keeps_its_datagram():
+    # Written as the packet forwarder writes a PUSH_DATA when it forwards
+    # CRC errors: a packet whose coding rate it could not tell says "OFF",
+    # and the datagram carries a good packet and the status beside it.
+    body = (
+        '{"rxpk":[{"jver":1,"tmst":1074853380,"chan":2,"rfch":1,"freq":868.500000,"mid": 8,"stat":1,'
+        '"modu":"LORA","datr":"SF9BW125","codr":"4/5","rssis":-46,"lsnr":10.5,"foff":-264,"rssi":-46,'
+        '"size":4,"data":"QAECAw=="},'
+        '{"jver":1,"tmst":1074961244,"chan":0,"rfch":1,"freq":868.100000,"mid": 8,"stat":-1,'
+        '"modu":"LORA","datr":"SF12BW125","codr":"OFF","rssis":-122,"lsnr":-19.8,"foff":-1526,"rssi":-110,'
+        '"size":3,"data":"AQID"}],'
+        '"stat":{"time":"2024-01-01 00:00:00 GMT","lati":46.24000,"long":3.25230,"alti":145,"rxnb":2,"rxok":1,'
+        '"rxfw":2,"ackr":100.0,"dwnb":0,"txnb":0,"temp":37.5}}'
+    )
+    packet = gateway_parse(datagram(0, body))
+    good, failed = packet.packets
+    assert (good.crc, good.link.spreading_factor, good.link.coding_rate_denominator) == ("Ok", 9, 5)
+    assert good.payload == bytes([0x40, 1, 2, 3])
+    assert (failed.crc, failed.frequency_hz, failed.payload) == ("Failed", 868100000, b"\x01\x02\x03")
+    assert (failed.link.spreading_factor, failed.link.coding_rate_denominator) == (12, 5)
+    assert (packet.status.received, packet.status.received_ok, packet.status.forwarded) == (2, 1, 2)
+    # Written again, it carries the coding rate a missing "codr" reads as.
+    written = body_of(gateway_encode(packet), 0)["rxpk"]
+    assert [entry["codr"] for entry in written] == ["4/5", "4/5"]
+
+
 def test_txpk_field_readings_and_writings():
     def txpk(**fields):
         body = {"txpk": {"datr": "SF7BW125", "freq": 868.1, "data": "", **fields}}
@@ -544,6 +570,40 @@ def test_txpk_defaults():
 def test_construction_refuses_only_wrong_types(make):
     with pytest.raises(TypeError):
         make()
+
+
+NOT_A_SEQUENCE = "'NoneType' object is not an instance of 'Sequence'"
+NOT_A_STR = "'NoneType' object is not an instance of 'str'"
+NOT_AN_INTEGER = "'NoneType' object cannot be interpreted as an integer"
+NOT_A_FLOAT = "must be real number, not NoneType"
+NOT_A_BOOL = "'NoneType' object is not an instance of 'bool'"
+
+
+@pytest.mark.parametrize(
+    "cls, args, keyword, message",
+    [
+        (GatewayPacket, ("PushData", 1), "packets", NOT_A_SEQUENCE),
+        (GatewayRxpk, (868100000, b""), "crc", NOT_A_STR),
+        (GatewayRxpk, (868100000, b""), "rssi_dbm", NOT_A_FLOAT),
+        (GatewayRxpk, (868100000, b""), "channel", NOT_AN_INTEGER),
+        (GatewayRxpk, (868100000, b""), "rf_chain", NOT_AN_INTEGER),
+        (GatewayTxpk, (869525000, b""), "rf_chain", NOT_AN_INTEGER),
+        (GatewayTxpk, (869525000, b""), "power_dbm", NOT_AN_INTEGER),
+        (GatewayTxpk, (869525000, b""), "invert_polarity", NOT_A_BOOL),
+        (GatewayTxpk, (869525000, b""), "without_crc", NOT_A_BOOL),
+        (GatewayStat, (), "received", NOT_AN_INTEGER),
+        (GatewayStat, (), "received_ok", NOT_AN_INTEGER),
+        (GatewayStat, (), "forwarded", NOT_AN_INTEGER),
+        (GatewayStat, (), "acknowledged_percent", NOT_A_FLOAT),
+        (GatewayStat, (), "downlinks", NOT_AN_INTEGER),
+        (GatewayStat, (), "transmitted", NOT_AN_INTEGER),
+    ],
+)
+def test_keywords_whose_default_is_not_none_refuse_none(cls, args, keyword, message):
+    with pytest.raises(TypeError) as caught:
+        cls(*args, **{keyword: None})
+    assert str(caught.value) == message
+    assert caught.value.__notes__ == [f"while processing '{keyword}'"]
 
 
 def test_construction_keeps_what_it_was_given():

@@ -196,6 +196,29 @@ def test_a_clock_session_runs_as_scripted():
         "LorawanClockHeard(correction=None, more_correction=False, resync=None, answer_due=False)")
 
 
+@pytest.mark.parametrize(
+    "downlink, due",
+    [
+        ("", False),
+        ("09", False),
+        ("030b", False),
+        ("010500000000", False),
+        ("00", True),
+        ("0203", True),
+        ("03000201", True),
+        ("020109", True),
+    ],
+)
+def test_a_downlink_leaves_an_answer_due_only_when_it_asks_for_one(downlink, due):
+    sync = n.LorawanClockSync()
+    sync.request(1)
+    sync.heard(b"\x00")  # an answer owed from before
+    heard = sync.heard(bytes.fromhex(downlink))
+    assert heard.answer_due is due
+    assert sync.answer_due  # the earlier answer is still owed
+    assert sync.answer(9) != b""
+
+
 def test_a_self_managed_clock_keeps_its_period():
     sync = n.LorawanClockSync(self_managed=True)
     sync.heard(bytes.fromhex("0203"))

@@ -92,6 +92,7 @@ std::string Signature::header(const char* shown_name) const {
         }
         switch (p.kind) {
             case arg::Default::None: out += "None"; break;
+            case arg::Default::Empty: out += "()"; break;
             case arg::Default::True: out += "True"; break;
             case arg::Default::False: out += "False"; break;
             case arg::Default::Int: out += std::to_string(p.int_value); break;
@@ -119,6 +120,7 @@ PyObject* Signature::default_of(const Param& p) const {
     if (!p.default_object) {
         switch (p.kind) {
             case arg::Default::None: p.default_object = Py_None; break;
+            case arg::Default::Empty: p.default_object = PyTuple_New(0); break;
             case arg::Default::True: p.default_object = Py_True; break;
             case arg::Default::False: p.default_object = Py_False; break;
             case arg::Default::Int: p.default_object = PyLong_FromLongLong(p.int_value); break;

@@ -3,7 +3,9 @@
 //
 // A callable's parameter list is a short list of specs: a bare name is a
 // required parameter, `arg("x").def(64)` one with a default, `arg("x").none()`
-// an optional one whose default is None, and `kw_only` starts the
+// an optional one whose default is None, `arg("x").empty()` an optional
+// sequence whose default is an empty one (so None is refused like any other
+// value that is not a sequence), and `kw_only` starts the
 // keyword-only parameters. The same list drives argument parsing, the
 // interpreter's text signature in the docstring, and the error texts.
 #include <cstdint>
@@ -19,7 +21,7 @@ struct KwOnly {};
 inline constexpr KwOnly kw_only{};
 
 struct arg {
-    enum class Default : std::uint8_t { Required, None, Int, Float, True, False, Text };
+    enum class Default : std::uint8_t { Required, None, Empty, Int, Float, True, False, Text };
 
     const char* name;
     Default kind = Default::Required;
@@ -32,6 +34,11 @@ struct arg {
     constexpr arg none() const {
         arg a = *this;
         a.kind = Default::None;
+        return a;
+    }
+    constexpr arg empty() const {
+        arg a = *this;
+        a.kind = Default::Empty;
         return a;
     }
     constexpr arg def(int v) const { return def(static_cast<long long>(v)); }

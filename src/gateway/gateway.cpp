@@ -71,12 +71,10 @@ struct Caster<Held<T>> {
     Held<T> get() && { return std::move(v); }
 };
 
-// `None` stands for the empty list the signature shows as "...".
 template <class T>
 struct Caster<HeldList<T>> {
     HeldList<T> v;
     explicit Caster(PyObject* o) {
-        if (o == Py_None) return;
         const Py_ssize_t n = sequence_length(o);
         v.objects.reserve(static_cast<std::size_t>(n));
         for (Py_ssize_t i = 0; i < n; ++i) {
@@ -236,7 +234,7 @@ Class<GatewayStatValue> stat_class{
 Class<GatewayPacketValue> packet_class{
     "GatewayPacket", "One datagram of the protocol, with the fields its kind carries.", [](auto& c) {
         c.no_borrow();  // never changes after construction; holds only immutable objects
-        c.init({"kind", "token", kw_only, arg("gateway").none(), arg("packets").none().show("..."),
+        c.init({"kind", "token", kw_only, arg("gateway").none(), arg("packets").empty().show("..."),
                 arg("status").none(), arg("transmit").none(), arg("tx_status").none()},
                [](std::string kind, std::uint16_t token, std::optional<std::string> gateway,
                   HeldList<GatewayRxpkValue> packets, std::optional<Held<GatewayStatValue>> status,

@@ -98,7 +98,10 @@ std::expected<Modulation, ProtocolError> modulation_of(const Object& object, std
     if (!datr) return refuse(cat("a LoRa ", name, " carries no \"datr\""));
     auto settings = datarate(*datr);
     if (!settings) return refuse(cat(*datr, " is not a datarate identifier"));
-    if (const std::string* codr = json::string_at(object, "codr")) {
+    // A packet forwarder writes "OFF" where it could not tell the coding rate
+    // (a packet with a CRC error it forwards anyway): no coding rate given,
+    // rather than a refusal that would lose the whole datagram.
+    if (const std::string* codr = json::string_at(object, "codr"); codr && *codr != "OFF") {
         const std::string_view text = *codr;
         const auto denominator = text.starts_with("4/") ? decimal(text.substr(2), 255) : std::nullopt;
         if (!denominator) return refuse(cat(text, " is not a coding rate"));

@@ -285,6 +285,7 @@ TEST_CASE("every refusal of a body, in one table") {
         {0, R"({"rxpk":[{"datr":"SF7BW125","codr":"3/5","freq":868.1,"data":""}]})", "3/5 is not a coding rate"},
         {0, R"({"rxpk":[{"datr":"SF7BW125","codr":"4/","freq":868.1,"data":""}]})", "4/ is not a coding rate"},
         {0, R"({"rxpk":[{"datr":"SF7BW125","codr":"4/256","freq":868.1,"data":""}]})", "4/256 is not a coding rate"},
+        {0, R"({"rxpk":[{"datr":"SF7BW125","codr":"off","freq":868.1,"data":""}]})", "off is not a coding rate"},
         {0, R"({"rxpk":[{"datr":"SF7BW125","freq":868.1}]})", "a rxpk carries no \"data\""},
         {3, R"({"txpk":{"datr":"SF7BW125","freq":868.1,"data":7}})", "a txpk carries no \"data\""},
         {0, R"({"rxpk":[{"datr":"SF7BW125","freq":868.1,"data":"Q"}]})",
@@ -319,6 +320,8 @@ TEST_CASE("the field readings of an rxpk") {
     CHECK(std::get<LinkSettings>(entry(R"("codr":"4/4")").modulation).coding_rate_denominator() == 5);
     CHECK(std::get<LinkSettings>(entry(R"("codr":"4/9")").modulation).coding_rate_denominator() == 8);
     CHECK(std::get<LinkSettings>(entry(R"("codr":45)").modulation).coding_rate_denominator() == 5);
+    // A packet forwarder that could not tell the coding rate (a CRC error) writes "OFF".
+    CHECK(std::get<LinkSettings>(entry(R"("codr":"OFF")").modulation).coding_rate_denominator() == 5);
 
     CHECK(entry(R"("freq":868.1)").frequency_hz == 868100000);
     CHECK(entry(R"("freq":4294.967295)").frequency_hz == 4294967295u);

@@ -119,6 +119,7 @@ std::expected<ClockHeard, LorawanError> ClockSync::heard(std::span<const std::ui
             case ClockKind::PackageVersionReq:
                 next.pending_ = ClockCommand{
                     .kind = ClockKind::PackageVersionAns, .package = kPackageId, .version = kPackageVersion};
+                heard.answer_due = true;
                 break;
             case ClockKind::AppTimeAns:
                 if (next.awaiting_ && c.token == next.token_) {
@@ -131,6 +132,7 @@ std::expected<ClockHeard, LorawanError> ClockSync::heard(std::span<const std::ui
             case ClockKind::PeriodicityReq:
                 if (!self_managed_) next.period_ = c.period;
                 next.pending_ = ClockCommand{.kind = ClockKind::PeriodicityAns, .not_supported = self_managed_};
+                heard.answer_due = true;
                 break;
             case ClockKind::ForceResync:
                 if (c.transmissions != 0) heard.resync = c.transmissions;
@@ -139,7 +141,6 @@ std::expected<ClockHeard, LorawanError> ClockSync::heard(std::span<const std::ui
         }
     }
     *this = next;
-    heard.answer_due = pending_.has_value();
     return heard;
 }
 

@@ -56,6 +56,28 @@ TEST_CASE("periodicity, version and resync requests") {
     CHECK(sync.heard(unhex("0007"))->answer_due);
 }
 
+TEST_CASE("a downlink leaves an answer due only when it asks for a version or a periodicity") {
+    struct Case {
+        std::string_view downlink;
+        bool due;
+    };
+    const Case cases[] = {
+        {"", false},    {"09", false},  {"030b", false},    {"010500000000", false}, {"00", true},
+        {"0203", true}, {"0007", true}, {"03000201", true}, {"020109", true},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.downlink);
+        clock::ClockSync sync(false);
+        std::array<std::uint8_t, 8> out{};
+        REQUIRE(sync.app_time_req(1, false, out).has_value());
+        REQUIRE(sync.heard(unhex("00")).has_value());  // an answer owed from before
+        const auto heard = sync.heard(unhex(c.downlink));
+        REQUIRE(heard.has_value());
+        CHECK(heard->answer_due == c.due);
+        CHECK(sync.answer_due());  // the earlier answer is still owed
+    }
+}
+
 TEST_CASE("a downlink cut short changes nothing, even by the commands before the cut") {
     clock::ClockSync sync(false);
     std::array<std::uint8_t, 8> out{};

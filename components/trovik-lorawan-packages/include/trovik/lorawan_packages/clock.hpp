@@ -41,7 +41,7 @@ struct ClockHeard {
     std::optional<std::int32_t> correction{};
     std::optional<std::uint8_t> resync{};
     bool more_correction = false;  // the correction was as large as the field goes
-    bool answer_due = false;
+    bool answer_due = false;  // this downlink asked for an answer; `ClockSync::answer_due()` says whether any is owed
 };
 
 class ClockSync {
