@@ -56,6 +56,29 @@ def device():
     return d
 
 
+@pytest.fixture
+def relay():
+    """A relay node scanning the plan's first default relay channel, trusting the device."""
+    r = native.LorawanRelay.personalized(eu868(), native.LorawanSession(RELAY_ADDR, RELAY_NWK, RELAY_APP),
+                                         native.LorawanDeviceSettings(-9, 22))
+    r.start()
+    r.trust(0, DEV_ADDR, native.lorawan_relay_root_wor_s_key(DEV_NWK))
+    return r
+
+
+def answer_through(relay, uplink, ended, device_fcnt):
+    """The network's answer to the relay's first forwarded uplink, as the relay
+    sends it in the device's RXR window."""
+    due = relay.heard_uplink(uplink, -80, 5, ended)
+    theirs = loramsg.unpack_dataframe(relay.forward(due).frame, 0, RELAY_NWK, RELAY_APP)
+    assert native.lorawan_relay_forward_parse(theirs["FRMPayload"]).phy_payload == uplink
+    for_device = loramsg.pack_dataframe(mhdr=0x60, devaddr=signed(DEV_ADDR), fcnt=device_fcnt, port=3, payload=b"ok",
+                                        nwkskey=DEV_NWK, appskey=DEV_APP)
+    down = loramsg.pack_dataframe(mhdr=0x60, devaddr=signed(RELAY_ADDR), fcnt=0, port=226, payload=for_device,
+                                  nwkskey=RELAY_NWK, appskey=RELAY_APP)
+    return relay.heard_in("rx1", down, 3).downlink
+
+
 def acknowledge(device, transmission, **state):
     """The acknowledgment a relay answers the transmission's WOR frame with."""
     x = transmission.relay
@@ -132,12 +155,7 @@ def test_a_join_request_is_announced_in_the_clear_without_an_acknowledgment():
     assert d.wor_counter == 0
 
 
-def test_a_whole_exchange_with_a_relay_node(device):
-    relay = native.LorawanRelay.personalized(eu868(), native.LorawanSession(RELAY_ADDR, RELAY_NWK, RELAY_APP),
-                                             native.LorawanDeviceSettings(-9, 22))
-    relay.start()
-    relay.trust(0, DEV_ADDR, native.lorawan_relay_root_wor_s_key(DEV_NWK))
-
+def test_a_whole_exchange_with_a_relay_node(device, relay):
     t = device.send(1, b"reading", 1000)
     x = t.relay
     wake_end = x.wake_up.start_us + x.wake_up.airtime_us
@@ -180,6 +198,52 @@ def test_a_whole_exchange_with_a_relay_node(device):
     preamble_us = later.wake_up.link.preamble_symbols * 4096
     scan = relay.next_scan(later.wake_up.start_us)
     assert later.wake_up.start_us <= scan.start_us <= later.wake_up.start_us + preamble_us
+
+
+# EndDeviceConfReq: relaying enabled, smart level 1, no back-off, no second channel.
+ENABLE_RELAYING = bytes.fromhex("41050000d2ad84")
+
+
+@pytest.mark.parametrize("enabled_by", ["caller", "network"])
+def test_a_relay_that_answered_despite_a_lost_acknowledgment_keeps_the_device_on_its_channel(enabled_by, relay):
+    d = personalized()
+    now = device_fcnt = 0
+    if enabled_by == "caller":
+        assert d.use_relay(True)
+    else:
+        d.send(1, b"x", now)
+        conf = loramsg.pack_dataframe(mhdr=0x60, devaddr=signed(DEV_ADDR), fcnt=0, fopts=ENABLE_RELAYING,
+                                      nwkskey=DEV_NWK)
+        d.heard(conf, 0)
+        assert (d.relay_activation, d.relaying) == ("enabled", True)
+        now, device_fcnt = 3000000, 1
+
+    # The relay hears the WOR frame and acknowledges it, but the device misses
+    # the acknowledgment and moves on to the next default relay channel.
+    t = d.send(1, b"reading", now)
+    x = t.relay
+    scan = relay.next_scan(x.wake_up.start_us + 300000)
+    assert pair(scan.carrier) == pair(x.wake_up.carrier) == (865100000, 3)
+    wake = relay.heard_wor(scan, x.wake_up.frame, -80, 5, x.wake_up.start_us + x.wake_up.airtime_us)
+    assert wake.kind == "uplink"
+    assert d.no_wor_ack(x.ack.start_us + x.ack.airtime_us).uplink
+
+    # The uplink still went through the relay, and the answer came back in RXR.
+    ended = x.uplink_start_us + t.airtime_us
+    rxr = answer_through(relay, t.frame, ended, device_fcnt)
+    assert d.heard(rxr.frame, 3, window="rxr").delivery.payload == b"ok"
+    now = ended + x.rxr.delay_us + 3000000
+
+    carriers = []
+    for _ in range(12):
+        t = d.send(1, b"x", now)
+        carriers.append(pair(t.relay.wake_up.carrier))
+        assert d.no_wor_ack(t.relay.ack.start_us + t.relay.ack.airtime_us).uplink
+        now = t.relay.uplink_start_us + t.airtime_us + 20000000
+        assert d.nothing_heard(now).kind == "done"
+    assert d.relaying
+    assert carriers[0] == pair(scan.carrier)
+    assert pair(relay.next_scan(now).carrier) in carriers
 
 
 def test_missed_acknowledgments_switch_relaying_off_again():

@@ -381,6 +381,40 @@ def test_a_synchronization_meets_the_relay_s_scans():
     assert lorawan_relay_next_wor(fast, 2**64 - 1, 40, 1024) is None
 
 
+U64_MAX = 2**64 - 1
+
+
+@pytest.mark.parametrize(
+    "wor_start, preamble, symbol_us, t_offset",
+    [
+        # Near the top of the clock: a preamble end past 2**64 that t_offset brings back in range.
+        (2**64 - 100, 1, 200, 1),
+        (U64_MAX, 1, 2_047_000, 2047),
+        (U64_MAX, 1, 2_047_001, 2047),
+        (U64_MAX, 0, 0, 0),
+        (U64_MAX, 0, 0, 2047),
+        (2**64 - 1000, 0, 1000, 1),
+        (2**64 - 1000, 1, 1001, 1),
+        (U64_MAX, 65535, U64_MAX, 2047),
+        (0, 65535, U64_MAX, 2047),
+        (0, 65535, 2**64 // 65535 + 1, 2047),
+        # Near zero: an offset reaching back past the clock's start.
+        (0, 0, 0, 0),
+        (999, 0, 0, 1),
+        (1000, 0, 0, 1),
+        (1001, 0, 0, 1),
+        (0, 1000, 1, 1),
+        (0, 1001, 1, 1),
+        (0, 0, 0, 2047),
+        (1_000_000, 100, 1024, 12),
+    ],
+)
+def test_a_synchronization_reference_saturates_only_at_the_ends(wor_start, preamble, symbol_us, t_offset):
+    state = LorawanStateSync("symbols4", "available", 3, "ppm20", "ms100", t_offset)
+    expected = min(max(wor_start + preamble * symbol_us - 1000 * t_offset, 0), U64_MAX)
+    assert lorawan_relay_synchronization(wor_start, preamble, symbol_us, state).reference_us == expected
+
+
 @pytest.mark.parametrize(
     "periodicity, symbol_us, cad_to_rx, symbols",
     [("ms1000", 1024, "symbols2", 985), ("ms20", 1024, "symbols8", 34), ("ms1000", 0, "symbols2", 65535),

@@ -50,8 +50,14 @@ void DeviceRelay::joined(bool in_relay_window) noexcept {
     uplinks_unanswered = 0;
     pending_wor.reset();
     relay_sync.reset();
-    relay_reached = in_relay_window;
+    relay_reached = false;
+    if (in_relay_window) reached_through_relay();
     if (automatic_relaying) relaying = in_relay_window;
+}
+
+void DeviceRelay::reached_through_relay() noexcept {
+    relay_reached = true;
+    if (announced_turn) default_channel_turn = *announced_turn;
 }
 
 void DeviceRelay::gave_up() noexcept {
@@ -74,14 +80,18 @@ EndDevice::Result<lora::LinkSettings> EndDevice::wor_link(const lora::ChannelPla
 
 EndDevice::Result<std::optional<RelayExchange>> EndDevice::wor_exchange(std::uint32_t uplink_hz, std::uint8_t uplink_dr,
                                                                         bool join, std::uint64_t now_us) {
-    if (!relay.relaying) return std::nullopt;
+    const auto straight = [this] {
+        relay.announced_turn.reset();
+        return std::nullopt;
+    };
+    if (!relay.relaying) return straight();
     lora::RelayChannel channel;
     std::uint8_t which = kDefaultChannel;
     if (relay.second_channel) {
         channel = *relay.second_channel;
         which = kSecondChannel;
     } else {
-        if (plan->relay_channels.empty()) return std::nullopt;
+        if (plan->relay_channels.empty()) return straight();
         channel = plan->relay_channels[relay.default_channel_turn % plan->relay_channels.size()];
     }
     const auto wor_settings = wor_link(*plan, channel.data_rate);
@@ -154,6 +164,7 @@ EndDevice::Result<std::optional<RelayExchange>> EndDevice::wor_exchange(std::uin
 
     // Nothing can fail from here.
     if (sync_lost) relay.relay_sync.reset();
+    relay.announced_turn = which == kDefaultChannel ? std::optional(relay.default_channel_turn) : std::nullopt;
     record_air(wake.start_us, wake.airtime_us, channel.wor_frequency_hz);
     relay.pending_wor = PendingWor{wake.start_us,
                                    channel.wor_frequency_hz,

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <limits>
 
 #include "trovik/core/saturating.hpp"
 #include "trovik/lorawan/relay/timing.hpp"
@@ -8,7 +9,6 @@ namespace trovik::lorawan::relay {
 namespace {
 
 using core::saturating_add;
-using core::saturating_mul;
 
 constexpr std::uint64_t kMaxPreamble = 65535;
 
@@ -32,9 +32,15 @@ std::optional<std::uint16_t> t_offset_ms(std::uint64_t scan_start_us, std::uint6
 
 Synchronization Synchronization::after_ack(std::uint64_t wor_start_us, std::uint16_t preamble_symbols,
                                            std::uint64_t symbol_us, const StateSync& state) noexcept {
-    const std::uint64_t preamble_end = saturating_add(wor_start_us, saturating_mul(preamble_symbols, symbol_us));
-    const std::uint64_t offset = std::uint64_t{state.t_offset_ms} * 1000;
-    return Synchronization{.reference_us = preamble_end > offset ? preamble_end - offset : 0,
+    // The preamble may end past the clock's last tick while the scan it
+    // reaches back to does not, so the end is not capped before the offset
+    // is taken away; 2^64 + 2^16 * 2^64 fits 128 bits.
+    using u128 = unsigned __int128;
+    const u128 preamble_end = u128{wor_start_us} + u128{preamble_symbols} * symbol_us;
+    const u128 offset = u128{state.t_offset_ms} * 1000;
+    const u128 reference = preamble_end > offset ? preamble_end - offset : 0;
+    return Synchronization{.reference_us = static_cast<std::uint64_t>(
+                               std::min(reference, u128{std::numeric_limits<std::uint64_t>::max()})),
                            .cad_periodicity = state.cad_periodicity,
                            .relay_xtal = state.xtal_accuracy,
                            .cad_to_rx = state.cad_to_rx};

@@ -6,6 +6,7 @@
 #include "device_fixture.hpp"
 #include "trovik/lora/region.hpp"
 #include "trovik/lorawan/device/end_device.hpp"
+#include "trovik/lorawan/network.hpp"
 #include "trovik/lorawan/relay/ack.hpp"
 #include "trovik/lorawan/relay/wor.hpp"
 
@@ -280,6 +281,49 @@ TEST_CASE("a device that never reached a relay moves on to the next default rela
     CHECK(x->wake_up.carrier == Carrier{869100000, 3});
     CHECK(x->ack->carrier == Carrier{869300000, 3});
     CHECK(d.relay.pending_wor->channel == 1);
+}
+
+TEST_CASE("an answer in the relay window keeps the device on the default channel its relay heard") {
+    constexpr std::uint32_t kHeardHz = 865100000;
+    DownlinkFrame answer;
+    answer.fport = 1;
+    answer.payload = kPayload;
+    const PhyPayload down = kSession.encode_downlink(answer).value();
+    constexpr std::uint8_t kRelayWindow = 2;
+
+    SUBCASE("a data downlink, then more lost acknowledgments") {
+        EndDevice d = relaying(plans::EU868, false);
+        REQUIRE(d.send(1, kPayload, false, 0)->relay->wake_up.carrier.frequency_hz == kHeardHz);
+        REQUIRE(d.no_wor_ack(0).value() == std::nullopt);
+        REQUIRE(d.relay.default_channel_turn == 1);
+        REQUIRE(d.heard_in(kRelayWindow, down.as_bytes(), 0));
+        CHECK(d.relay.relay_reached);
+        for (int i = 0; i < 3; ++i) {
+            CAPTURE(i);
+            CHECK(d.wor_exchange(kUplinkHz, 5, false, 0).value()->wake_up.carrier.frequency_hz == kHeardHz);
+            REQUIRE(d.no_wor_ack(0));
+        }
+    }
+    SUBCASE("a join accept") {
+        EndDevice d = EndDevice::make(plans::EU868, kCredentials, settings(false)).value();
+        REQUIRE(d.relay.use(true));
+        REQUIRE(d.join(7, 0)->relay->wake_up.carrier.frequency_hz == kHeardHz);
+        REQUIRE(d.no_wor_ack(0).value() == std::nullopt);
+        const JoinGrant grant{0x123456, 0x13, kSession.dev_addr, std::nullopt, 0, 1};
+        REQUIRE(d.heard_in(kRelayWindow, grant.accept(kCredentials.app_key).as_bytes(), 0));
+        CHECK(d.relay.relay_reached);
+        CHECK(d.send(1, kPayload, false, 0)->relay->wake_up.carrier.frequency_hz == kHeardHz);
+    }
+    SUBCASE("after a frame sent without a WOR frame the turn stays") {
+        EndDevice d = relaying(plans::EU868, false);
+        REQUIRE(d.send(1, kPayload, false, 0)->relay);
+        REQUIRE(d.no_wor_ack(0));
+        REQUIRE(d.nothing_heard(0));
+        REQUIRE(d.relay.use(false));
+        REQUIRE_FALSE(d.send(1, kPayload, false, 0)->relay);
+        REQUIRE(d.heard_in(kRelayWindow, down.as_bytes(), 0));
+        CHECK(d.relay.default_channel_turn == 1);
+    }
 }
 
 TEST_CASE("a relay channel or uplink data rate the plan cannot serve is refused") {

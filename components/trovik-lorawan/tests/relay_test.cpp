@@ -224,7 +224,10 @@ TEST_CASE("a synchronization takes the relay's scan from the WOR's preamble end 
     CHECK(sync.relay_xtal == XtalAccuracy::Ppm20);
     CHECK(sync.cad_to_rx == CadToRx::Symbols4);
     CHECK(Synchronization::after_ack(1000, 0, 0, state).reference_us == 0);
-    CHECK(Synchronization::after_ack(UINT64_MAX, 65535, UINT64_MAX, state).reference_us == UINT64_MAX - 12'000);
+    CHECK(Synchronization::after_ack(UINT64_MAX, 65535, UINT64_MAX, state).reference_us == UINT64_MAX);
+    // A preamble ending past the clock's end still reaches back to a scan within it.
+    CHECK(Synchronization::after_ack(UINT64_MAX - 99, 100, 120, state).reference_us == UINT64_MAX - 99);
+    CHECK(Synchronization::after_ack(UINT64_MAX, 1, 12'000, state).reference_us == UINT64_MAX);
 }
 
 TEST_CASE("the next WOR meets a scan, widened for drift, until the drift outgrows a period") {

@@ -98,6 +98,12 @@ struct DeviceRelay {
     std::uint8_t back_off = 0;                // EndDeviceConfReq's rule for retrying a WOR frame
     std::uint8_t wor_attempts = 0;            // WOR frames in a row without an acknowledgment
     std::uint8_t default_channel_turn = 0;    // which of the plan's default relay channels comes next
+    // The turn of the default relay channel the frame in flight was announced
+    // on; none when it went without a WOR frame or on the second channel. An
+    // answer in the relay window proves a relay scans that channel, whatever
+    // the turn moved to after a lost acknowledgment. Only a transmission
+    // waiting on its windows needs it, so it is never saved.
+    std::optional<std::uint8_t> announced_turn;
 
     Sync sync() const noexcept {
         if (relay_sync) return Sync::Synchronized;
@@ -113,10 +119,13 @@ struct DeviceRelay {
     void joined(bool in_relay_window) noexcept;
     void heard_downlink(bool in_relay_window) noexcept {
         uplinks_unanswered = 0;
-        if (in_relay_window) relay_reached = true;
+        if (in_relay_window) reached_through_relay();
     }
     // An uplink's last window closed empty with no repetition left.
     void gave_up() noexcept;
+    // An answer arrived in the relay window: the relay heard the frame's WOR
+    // frame, so the device stays on that channel.
+    void reached_through_relay() noexcept;
 };
 
 }  // namespace trovik::lorawan::device
