@@ -119,7 +119,9 @@ std::expected<void, Error> Driver::start() {
 // ---- configuration --------------------------------------------------------------------------------
 
 std::expected<void, Error> Driver::calibrate_image(std::uint32_t frequency_hz) {
-    bool& calibrated = high_band(frequency_hz) ? calibrated_high_ : calibrated_low_;
+    // The calibration runs at the carrier's word: its band is that of the
+    // frequency the word selects.
+    bool& calibrated = high_band(synthesizer_hz(frequency_hz)) ? calibrated_high_ : calibrated_low_;
     if (calibrated) return write(reg::OP_MODE, LORA_STANDBY);
     // The image calibration runs in FSK standby, with the amplifier off, at
     // the carrier.
@@ -173,7 +175,8 @@ std::expected<void, Error> Driver::configure(const Config& config) {
         return r;
     if (auto r = write(reg::DETECTION_THRESHOLD, modem.detection_threshold); !r) return r;
 
-    const HighBwOptimize optimize = high_bw_optimize(modulation->bandwidth, config.frequency_hz);
+    // At 500 kHz the receiver stays on the carrier's word.
+    const HighBwOptimize optimize = high_bw_optimize(modulation->bandwidth, synthesizer_hz(config.frequency_hz));
     if (auto r = write(reg::HIGH_BW_OPTIMIZE_1, optimize.optimize_1); !r) return r;
     if (optimize.optimize_2) {
         if (auto r = write(reg::HIGH_BW_OPTIMIZE_2, *optimize.optimize_2); !r) return r;
@@ -250,7 +253,7 @@ std::expected<void, Error> Driver::prepare_reception(const Config& config, const
     return write(reg::IRQ_FLAGS, 0xFF);
 }
 
-std::expected<RxOutcome, Error> Driver::read_frame(std::span<std::uint8_t> buffer, std::uint32_t carrier_hz) {
+std::expected<RxOutcome, Error> Driver::read_frame(std::span<std::uint8_t> buffer) {
     const auto length = read(reg::RX_NB_BYTES);
     if (!length) return std::unexpected(length.error());
     if (*length > buffer.size()) return std::unexpected(Error::buffer_too_small(*length));
@@ -262,7 +265,11 @@ std::expected<RxOutcome, Error> Driver::read_frame(std::span<std::uint8_t> buffe
     }
     std::array<std::uint8_t, 2> levels{};  // RegPktSnrValue, RegPktRssiValue
     if (auto r = read_registers(reg::PKT_SNR_VALUE, levels); !r) return std::unexpected(r.error());
-    const PacketStatus status = decode_packet_status(levels, carrier_hz);
+    // The chip reports the level with the RSSI offset of the frequency it
+    // received on, narrow-band offset included; only when a failed write left
+    // that unknown does the carrier stand in for it.
+    const std::uint32_t received_on = synthesizer_hz(tuned_hz_.value_or(config_->frequency_hz));
+    const PacketStatus status = decode_packet_status(levels, received_on);
     return RxOutcome::frame(*length, status.rssi, status.snr, status.signal_rssi);
 }
 
@@ -296,7 +303,7 @@ std::expected<RxOutcome, Error> Driver::receive(std::span<std::uint8_t> buffer, 
     }
     if (auto r = write(reg::IRQ_FLAGS, flags); !r) return std::unexpected(r.error());
     if ((flags & IRQ_RX_DONE) && (flags & IRQ_PAYLOAD_CRC_ERROR)) return RxOutcome::corrupt();
-    if (flags & IRQ_RX_DONE) return read_frame(buffer, config.frequency_hz);
+    if (flags & IRQ_RX_DONE) return read_frame(buffer);
     return RxOutcome::timeout();
 }
 
@@ -316,7 +323,7 @@ std::expected<std::optional<RxOutcome>, Error> Driver::take_frame(std::span<std:
     if (!(*flags & IRQ_RX_DONE)) return std::optional<RxOutcome>{};
     if (auto r = write(reg::IRQ_FLAGS, static_cast<std::uint8_t>(*flags & 0x70)); !r) return std::unexpected(r.error());
     if (*flags & IRQ_PAYLOAD_CRC_ERROR) return std::optional<RxOutcome>(RxOutcome::corrupt());
-    const auto frame = read_frame(buffer, config_->frequency_hz);
+    const auto frame = read_frame(buffer);
     if (!frame) return std::unexpected(frame.error());
     return std::optional<RxOutcome>(*frame);
 }
