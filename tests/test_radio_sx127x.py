@@ -273,17 +273,6 @@ def test_the_rssi_offset_follows_the_synthesizer_across_525_mhz(freq, bw):
     assert (got.payload, got.rssi_dbm, got.signal_rssi_dbm) == (b"listened", -80.0, -80.0)
 
 
-@pytest.mark.parametrize("freq, optimize_2", [
-    (524_999_999, 0x7F), (525_000_000, 0x7F), (525_000_001, 0x7F), (525_000_030, 0x7F),
-    (525_000_031, 0x64), (525_000_061, 0x64), (868_100_000, 0x64),
-])
-def test_the_500_khz_erratum_picks_its_band_from_the_synthesizer(chip, freq, optimize_2):
-    radio = chip.radio()
-    radio.configure(freq, native.LoraLink(7, 500_000), 14)
-    assert radio.read_register(0x36) == 0x02
-    assert radio.read_register(0x3A) == optimize_2
-
-
 def test_receive_timeout_and_corrupt(chip, radio):
     got = radio.receive(0)
     assert (got.outcome, got.rssi_dbm, got.snr_db, got.signal_rssi_dbm, got.payload) == ("Timeout", None, None, None,

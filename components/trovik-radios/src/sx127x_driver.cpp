@@ -119,9 +119,7 @@ std::expected<void, Error> Driver::start() {
 // ---- configuration --------------------------------------------------------------------------------
 
 std::expected<void, Error> Driver::calibrate_image(std::uint32_t frequency_hz) {
-    // The calibration runs at the carrier's word: its band is that of the
-    // frequency the word selects.
-    bool& calibrated = high_band(synthesizer_hz(frequency_hz)) ? calibrated_high_ : calibrated_low_;
+    bool& calibrated = high_band(frequency_hz) ? calibrated_high_ : calibrated_low_;
     if (calibrated) return write(reg::OP_MODE, LORA_STANDBY);
     // The image calibration runs in FSK standby, with the amplifier off, at
     // the carrier.
@@ -175,8 +173,7 @@ std::expected<void, Error> Driver::configure(const Config& config) {
         return r;
     if (auto r = write(reg::DETECTION_THRESHOLD, modem.detection_threshold); !r) return r;
 
-    // At 500 kHz the receiver stays on the carrier's word.
-    const HighBwOptimize optimize = high_bw_optimize(modulation->bandwidth, synthesizer_hz(config.frequency_hz));
+    const HighBwOptimize optimize = high_bw_optimize(modulation->bandwidth, config.frequency_hz);
     if (auto r = write(reg::HIGH_BW_OPTIMIZE_1, optimize.optimize_1); !r) return r;
     if (optimize.optimize_2) {
         if (auto r = write(reg::HIGH_BW_OPTIMIZE_2, *optimize.optimize_2); !r) return r;

@@ -100,9 +100,9 @@ inline constexpr std::uint8_t DIO0_TX_DONE = 0x40;
 inline constexpr std::uint8_t DIO0_CAD_DONE = 0x80;
 inline constexpr std::uint8_t PA_DAC_DEFAULT = 0x84;     // RegPaDac
 inline constexpr std::uint8_t PA_DAC_HIGH_POWER = 0x87;  // +20 dBm on PA_BOOST
-// Frequencies above this are in the high band: their own image calibration,
-// RSSI offset and 500 kHz erratum value. The chip goes by the frequency its
-// synthesizer is tuned to (`synthesizer_hz`), not by the carrier asked for.
+// Carriers above this are in the high band: their own image calibration and
+// RSSI offset. The chip picks its RSSI offset by the frequency its synthesizer
+// is tuned to (`synthesizer_hz`), not by the carrier asked for.
 inline constexpr std::uint32_t HIGH_BAND_ABOVE_HZ = 525000000;
 constexpr bool high_band(std::uint32_t frequency_hz) noexcept { return frequency_hz > HIGH_BAND_ABOVE_HZ; }
 
