@@ -169,6 +169,28 @@ def test_configure_refusals_touch_nothing(chip, radio):
     radio.transmit(b"still configured")  # the earlier configuration holds
 
 
+@pytest.mark.parametrize("freq", [4_096_000_000, 4_100_000_000, 2 ** 32 - 1])
+def test_a_carrier_past_the_frequency_word_is_refused_touching_nothing(chip, radio, freq):
+    def state():
+        t = chip.tuning()
+        return (t.frequency_hz, t.output_dbm, t.sync_word, t.link.spreading_factor, t.link.bandwidth_hz,
+                radio.read_register(0x0740), radio.read_register(0x0741))
+
+    before = state()
+    with pytest.raises(native.TrovikError) as caught:
+        radio.configure(freq, native.LoraLink(9, 250_000), 2, sync_word=0x34)
+    assert str(caught.value) == f"the SX126x cannot tune to {freq} Hz: its frequency word ends at 4095999999 Hz"
+    assert state() == before
+    radio.transmit(b"on the earlier carrier")
+    sent = chip.sent()[-1].tuning
+    assert (sent.frequency_hz, sent.link.spreading_factor, sent.output_dbm, sent.sync_word) == (FREQ, 7, 14, 0x12)
+
+
+def test_the_last_carrier_whose_frequency_word_fits(chip, radio):
+    radio.configure(4_095_999_999, LINK, 14)  # the word 0xFFFFFFFF
+    assert chip.tuning().frequency_hz == 4_095_999_999
+
+
 @pytest.mark.parametrize("sf, bw, accepted", [(9, 125_000, True), (10, 125_000, False), (10, 250_000, True),
                                               (11, 500_000, True), (12, 500_000, False), (7, 62_500, False)])
 def test_llcc68_limits(sf, bw, accepted):

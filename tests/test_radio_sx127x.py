@@ -250,6 +250,29 @@ def test_a_frame_reads_back_at_its_level_on_either_side_of_525_mhz(freq, bw, rss
     assert got.payload == b"level"
 
 
+@pytest.mark.parametrize("freq", [
+    524_992_000, 524_999_900, 524_999_990, 525_000_000,
+    # Up to 525,000,030 Hz the synthesizer lands on 525,000,000 Hz where no receive offset applies.
+    525_000_001, 525_000_030, 525_000_031, 525_000_047, 525_000_100, 526_000_000,
+])
+@pytest.mark.parametrize("bw", [7_813, 20_833, 41_667, 62_500, 125_000, 500_000])
+def test_the_rssi_offset_follows_the_synthesizer_across_525_mhz(freq, bw):
+    chip = native.SimulatedLoraChip.sx127x("PaBoost")
+    radio = chip.radio()
+    radio.configure(freq, native.LoraLink(7, bw), 14)
+    chip.hear(b"single", -80.0, 5.0)
+    got = radio.receive(1_000_000)
+    assert (got.payload, got.rssi_dbm, got.signal_rssi_dbm) == (b"single", -80.0, -80.0)
+    # The chip itself encodes with the offset of the frequency it is tuned to.
+    offset = 157 if chip.tuning().frequency_hz > 525_000_000 else 164
+    assert radio.read_register(0x1A) == offset - 80  # RegPktRssiValue
+
+    radio.listen()
+    chip.hear(b"listened", -80.0, 5.0)
+    got = radio.take_frame()
+    assert (got.payload, got.rssi_dbm, got.signal_rssi_dbm) == (b"listened", -80.0, -80.0)
+
+
 def test_receive_timeout_and_corrupt(chip, radio):
     got = radio.receive(0)
     assert (got.outcome, got.rssi_dbm, got.snr_db, got.signal_rssi_dbm, got.payload) == ("Timeout", None, None, None,

@@ -10,6 +10,12 @@ constexpr std::uint8_t hi(std::uint16_t v) noexcept { return static_cast<std::ui
 constexpr std::uint8_t lo(std::uint16_t v) noexcept { return static_cast<std::uint8_t>(v); }
 constexpr std::uint8_t byte(std::uint32_t v, int shift) noexcept { return static_cast<std::uint8_t>(v >> shift); }
 
+constexpr std::uint64_t whole_frequency_word(std::uint32_t frequency_hz) noexcept {
+    return ((std::uint64_t{frequency_hz} << 25) + 16000000) / 32000000;
+}
+static_assert(whole_frequency_word(LAST_FREQUENCY_HZ) == 0xFFFFFFFF);
+static_assert(whole_frequency_word(LAST_FREQUENCY_HZ + 1) > 0xFFFFFFFF);
+
 }  // namespace
 
 Query get_status() noexcept { return {{0xC0}, 1}; }
@@ -78,7 +84,7 @@ Command set_cad_params(std::uint8_t symbol_code, std::uint8_t detection_peak, st
 Command set_cad() noexcept { return {0xC5}; }
 
 std::uint32_t frequency_word(std::uint32_t frequency_hz) noexcept {
-    return static_cast<std::uint32_t>(((std::uint64_t{frequency_hz} << 25) + 16000000) / 32000000);
+    return static_cast<std::uint32_t>(whole_frequency_word(frequency_hz));
 }
 
 std::uint32_t timeout_steps(std::uint64_t micros) noexcept {

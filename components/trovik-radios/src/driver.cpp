@@ -211,6 +211,9 @@ std::expected<void, Error> Driver::configure(const RadioConfig& config) {
     if (!modulation) return std::unexpected(Error::bandwidth(config.link.bandwidth_hz()));
     if (board_.llcc68 && !llcc68_supports(*modulation))
         return std::unexpected(Error::llcc68_limit(modulation->spreading_factor, config.link.bandwidth_hz()));
+    // A carrier past the word's 32 bits would wrap round to one near 0 Hz;
+    // refuse it before anything reaches the chip.
+    if (config.frequency_hz > LAST_FREQUENCY_HZ) return std::unexpected(Error::frequency(config.frequency_hz));
     const std::uint8_t expected_sel = board_.amplifier == Amplifier::LowPower ? 1 : 0;
     if (power.pa.device_sel != expected_sel) return fail(Error::Kind::AmplifierMismatch);
 

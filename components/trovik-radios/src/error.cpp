@@ -1,5 +1,7 @@
 #include "trovik/radios/sx126x/error.hpp"
 
+#include "trovik/radios/sx126x/command.hpp"
+
 namespace trovik::radios::sx126x {
 
 std::string Error::message() const {
@@ -12,6 +14,9 @@ std::string Error::message() const {
         case Kind::Llcc68Limit:
             return "the LLCC68 does not support SF" + std::to_string(spreading_factor) + " at " +
                    std::to_string(bandwidth_hz) + " Hz";
+        case Kind::Frequency:
+            return "the SX126x cannot tune to " + std::to_string(frequency_hz) + " Hz: its frequency word ends at " +
+                   std::to_string(LAST_FREQUENCY_HZ) + " Hz";
         case Kind::AmplifierMismatch: return "the power settings are for the other power amplifier";
         case Kind::PayloadTooLong:
             return "a " + std::to_string(length) + " byte payload is longer than the 255 bytes a LoRa frame carries";

@@ -250,7 +250,7 @@ std::expected<void, Error> Driver::prepare_reception(const Config& config, const
     return write(reg::IRQ_FLAGS, 0xFF);
 }
 
-std::expected<RxOutcome, Error> Driver::read_frame(std::span<std::uint8_t> buffer, std::uint32_t carrier_hz) {
+std::expected<RxOutcome, Error> Driver::read_frame(std::span<std::uint8_t> buffer) {
     const auto length = read(reg::RX_NB_BYTES);
     if (!length) return std::unexpected(length.error());
     if (*length > buffer.size()) return std::unexpected(Error::buffer_too_small(*length));
@@ -262,7 +262,11 @@ std::expected<RxOutcome, Error> Driver::read_frame(std::span<std::uint8_t> buffe
     }
     std::array<std::uint8_t, 2> levels{};  // RegPktSnrValue, RegPktRssiValue
     if (auto r = read_registers(reg::PKT_SNR_VALUE, levels); !r) return std::unexpected(r.error());
-    const PacketStatus status = decode_packet_status(levels, carrier_hz);
+    // The chip reports the level with the RSSI offset of the frequency it
+    // received on, narrow-band offset included; only when a failed write left
+    // that unknown does the carrier stand in for it.
+    const std::uint32_t received_on = synthesizer_hz(tuned_hz_.value_or(config_->frequency_hz));
+    const PacketStatus status = decode_packet_status(levels, received_on);
     return RxOutcome::frame(*length, status.rssi, status.snr, status.signal_rssi);
 }
 
@@ -296,7 +300,7 @@ std::expected<RxOutcome, Error> Driver::receive(std::span<std::uint8_t> buffer, 
     }
     if (auto r = write(reg::IRQ_FLAGS, flags); !r) return std::unexpected(r.error());
     if ((flags & IRQ_RX_DONE) && (flags & IRQ_PAYLOAD_CRC_ERROR)) return RxOutcome::corrupt();
-    if (flags & IRQ_RX_DONE) return read_frame(buffer, config.frequency_hz);
+    if (flags & IRQ_RX_DONE) return read_frame(buffer);
     return RxOutcome::timeout();
 }
 
@@ -316,7 +320,7 @@ std::expected<std::optional<RxOutcome>, Error> Driver::take_frame(std::span<std:
     if (!(*flags & IRQ_RX_DONE)) return std::optional<RxOutcome>{};
     if (auto r = write(reg::IRQ_FLAGS, static_cast<std::uint8_t>(*flags & 0x70)); !r) return std::unexpected(r.error());
     if (*flags & IRQ_PAYLOAD_CRC_ERROR) return std::optional<RxOutcome>(RxOutcome::corrupt());
-    const auto frame = read_frame(buffer, config_->frequency_hz);
+    const auto frame = read_frame(buffer);
     if (!frame) return std::unexpected(frame.error());
     return std::optional<RxOutcome>(*frame);
 }

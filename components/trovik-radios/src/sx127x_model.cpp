@@ -26,7 +26,6 @@ constexpr std::uint8_t modem_config_2 = 0x1E;
 constexpr std::uint8_t preamble_msb = 0x20;
 constexpr std::uint8_t payload_length = 0x22;
 constexpr std::uint8_t rssi_wideband = 0x2C;
-constexpr std::uint8_t detect_optimize = 0x31;
 constexpr std::uint8_t sync_word = 0x39;
 constexpr std::uint8_t image_cal = 0x3B;  // FSK page
 constexpr std::uint8_t version = 0x42;
@@ -41,9 +40,6 @@ constexpr std::uint8_t rx_timeout = 0x80;
 
 // By the code in RegModemConfig1 bits 7:4; codes past the table mean 0 Hz.
 constexpr std::uint32_t bandwidths_hz[] = {7813, 10417, 15625, 20833, 31250, 41667, 62500, 125000, 250000, 500000};
-// How far a narrow-band reception tunes the synthesizer above the carrier
-// while the automatic IF is off, by bandwidth code.
-constexpr std::uint32_t narrow_offsets_hz[] = {7810, 10420, 15620, 20830, 31250, 41670};
 
 bool in_fsk_page(std::uint8_t address) noexcept { return address >= 0x0D && address <= 0x3F; }
 
@@ -187,18 +183,7 @@ void Sx127xModel::transmit(Air& air) {
     to_standby();
 }
 
-std::int32_t Sx127xModel::rssi_offset() const {
-    std::uint64_t carrier = tuning().frequency_hz;
-    const std::uint8_t code = common_[modem_config_1] >> 4;
-    const bool automatic_if = (common_[detect_optimize] & 0x80) != 0;
-    if (!automatic_if && code < std::size(narrow_offsets_hz)) {
-        carrier = carrier >= narrow_offsets_hz[code] ? carrier - narrow_offsets_hz[code] : 0;
-        // Back onto the synthesizer's grid, where the carrier itself lies.
-        const std::uint64_t word = ((carrier << 19) + 16000000) / 32000000;
-        carrier = (word * 32000000 + (1u << 18)) >> 19;
-    }
-    return carrier >= 525000001 ? 157 : 164;
-}
+std::int32_t Sx127xModel::rssi_offset() const { return tuning().frequency_hz >= 525000001 ? 157 : 164; }
 
 std::uint8_t Sx127xModel::level_byte(lora::Decibels level) const {
     // Whole decibels above -offset dBm, halves rounded up.

@@ -39,8 +39,8 @@ private:
     void deliver(const Arrival& frame);
     void transmit(Air& air);
     void to_standby() noexcept { common_[0x01] = static_cast<std::uint8_t>((common_[0x01] & 0xF8) | 0x01); }
-    // The RSSI offset of the carrier the receiver listens on: the synthesizer
-    // less the offset a narrow-band reception tunes it off by.
+    // The RSSI offset of the frequency the synthesizer is tuned to, where a
+    // narrow-band reception listens above the carrier.
     std::int32_t rssi_offset() const;
     std::uint8_t level_byte(lora::Decibels level) const;
 

@@ -79,6 +79,10 @@ std::uint32_t frequency_from_word(std::uint32_t word) noexcept {
     return static_cast<std::uint32_t>((std::uint64_t{word} * 32000000 + (1u << 18)) >> 19);
 }
 
+std::uint32_t synthesizer_hz(std::uint32_t frequency_hz) noexcept {
+    return frequency_from_word(unchecked_frequency_word(frequency_hz));
+}
+
 std::expected<LoraModulation, Error> modulation_at(const lora::LinkSettings& link,
                                                    std::uint32_t frequency_hz) noexcept {
     auto modulation = LoraModulation::from_link(link);

@@ -192,6 +192,42 @@ TEST_CASE("configure refuses what the chip cannot do, before touching it, and ke
     }
 }
 
+TEST_CASE("configure refuses a carrier past the frequency word, touching nothing") {
+    struct Case {
+        std::uint32_t frequency_hz;
+        bool accepted;
+    };
+    // The word of 4096 MHz and up would wrap round to a carrier near 0 Hz.
+    const Case cases[] = {
+        {4095999999u, true},
+        {4096000000u, false},
+        {4100000000u, false},
+        {UINT32_MAX, false},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.frequency_hz);
+        Bench bench;
+        REQUIRE(bench.driver->start().has_value());
+        const RadioConfig good = config_at(868100000);
+        REQUIRE(bench.driver->configure(good).has_value());
+        bench.take();
+        const auto result = bench.driver->configure(config_at(c.frequency_hz));
+        if (c.accepted) {
+            REQUIRE(result.has_value());
+            CHECK(bench.chip.tuning().frequency_hz == c.frequency_hz);
+            continue;
+        }
+        REQUIRE_FALSE(result.has_value());
+        CHECK(result.error().message() == "the SX126x cannot tune to " + std::to_string(c.frequency_hz) +
+                                              " Hz: its frequency word ends at 4095999999 Hz");
+        CHECK(bench.take().empty());
+        CHECK(bench.driver->config() == good);
+        const std::uint8_t payload[] = {1};
+        REQUIRE(bench.driver->transmit(payload).has_value());
+        CHECK(bench.chip.sent().back().tuning.frequency_hz == 868100000);
+    }
+}
+
 TEST_CASE("the three amplifier configurations") {
     using sx126x::Amplifier;
     using sx126x::TxPower;

@@ -115,8 +115,11 @@ Command set_cad() noexcept;
 
 // ---- words derived from physical quantities -----------------------------------------
 // The synthesizer word of a carrier: steps of 32 MHz / 2^25, to the nearest
-// step with a tie rounding up.
+// step with a tie rounding up. Kept to 32 bits, so from 4096 MHz up it wraps
+// round; the driver refuses those carriers.
 std::uint32_t frequency_word(std::uint32_t frequency_hz) noexcept;
+// The highest carrier whose word still fits the 32 bits of SetRfFrequency.
+inline constexpr std::uint32_t LAST_FREQUENCY_HZ = 4095999999;
 // A duration in 15.625 us steps: 0 stays 0, 1 to 15 us give 1, longer ones
 // round down and stop at 0xFFFFFE, so a conversion never asks for continuous
 // reception.

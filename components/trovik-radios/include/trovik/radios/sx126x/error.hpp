@@ -17,6 +17,7 @@ struct Error {
         NoChip,             // start-up read a chip mode other than STDBY_RC
         Bandwidth,          // the link's bandwidth is none of the ten
         Llcc68Limit,        // the LLCC68 lacks this spreading factor at this bandwidth
+        Frequency,          // a carrier whose frequency word does not fit 32 bits
         AmplifierMismatch,  // power settings built for the other amplifier
         PayloadTooLong,     // more than 255 bytes to send
         BufferTooSmall,     // an answer or a frame longer than the caller's buffer
@@ -30,6 +31,7 @@ struct Error {
     hal::PinErrorKind pin = hal::PinErrorKind::Other;
     Status status{};
     std::uint32_t bandwidth_hz = 0;
+    std::uint32_t frequency_hz = 0;
     std::uint8_t spreading_factor = 0;
     std::size_t length = 0;
 
@@ -41,6 +43,7 @@ struct Error {
     static Error llcc68_limit(std::uint8_t sf, std::uint32_t hz) noexcept {
         return {.kind = Kind::Llcc68Limit, .bandwidth_hz = hz, .spreading_factor = sf};
     }
+    static Error frequency(std::uint32_t hz) noexcept { return {.kind = Kind::Frequency, .frequency_hz = hz}; }
     static Error payload_too_long(std::size_t n) noexcept { return {.kind = Kind::PayloadTooLong, .length = n}; }
     static Error buffer_too_small(std::size_t n) noexcept { return {.kind = Kind::BufferTooSmall, .length = n}; }
 

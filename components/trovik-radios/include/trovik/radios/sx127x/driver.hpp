@@ -71,7 +71,7 @@ private:
     std::expected<void, Error> set_frequency(std::uint32_t frequency_hz);
     std::expected<void, Error> calibrate_image(std::uint32_t frequency_hz);
     std::expected<void, Error> prepare_reception(const Config& config, const LoraModulation& modulation);
-    std::expected<RxOutcome, Error> read_frame(std::span<std::uint8_t> buffer, std::uint32_t carrier_hz);
+    std::expected<RxOutcome, Error> read_frame(std::span<std::uint8_t> buffer);
     std::expected<LoraModulation, Error> configured_modulation() const;
 
     std::unique_ptr<hal::SpiDevice> spi_;

@@ -100,7 +100,9 @@ inline constexpr std::uint8_t DIO0_TX_DONE = 0x40;
 inline constexpr std::uint8_t DIO0_CAD_DONE = 0x80;
 inline constexpr std::uint8_t PA_DAC_DEFAULT = 0x84;     // RegPaDac
 inline constexpr std::uint8_t PA_DAC_HIGH_POWER = 0x87;  // +20 dBm on PA_BOOST
-// Carriers above this are in the high band: their own image calibration and RSSI offset.
+// Carriers above this are in the high band: their own image calibration and
+// RSSI offset. The chip picks its RSSI offset by the frequency its synthesizer
+// is tuned to (`synthesizer_hz`), not by the carrier asked for.
 inline constexpr std::uint32_t HIGH_BAND_ABOVE_HZ = 525000000;
 constexpr bool high_band(std::uint32_t frequency_hz) noexcept { return frequency_hz > HIGH_BAND_ABOVE_HZ; }
 
@@ -121,6 +123,9 @@ constexpr Mode mode_from_op_mode(std::uint8_t op_mode) noexcept { return static_
 std::uint32_t unchecked_frequency_word(std::uint32_t frequency_hz) noexcept;
 // The carrier a word selects, to the nearest hertz, kept to 32 bits.
 std::uint32_t frequency_from_word(std::uint32_t word) noexcept;
+// The frequency the synthesizer is tuned to for a carrier: its word turned
+// back into hertz. A carrier up to 30 Hz past a step lands on that step.
+std::uint32_t synthesizer_hz(std::uint32_t frequency_hz) noexcept;
 
 // ---- configuration values -----------------------------------------------------------------
 // The modulation of a link at a carrier: the link's own checks, then the
