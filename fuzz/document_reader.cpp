@@ -3,7 +3,8 @@
 // their null-or-value forms, arrays, nested records given as objects or
 // arrays): whatever reads writes to text that reads back equal, the written
 // text is a fixed point of the writer, and nlohmann-json takes both. Refusals
-// are one message ending in the reader's position, but for nothing else. The
+// are one message ending in the reader's position, but for nothing else. Any
+// value skipped whole is read and refused as array() and map() would. The
 // first line of the input is also checked as the `$schema` of every document
 // kind, and the explainer rewrites only what it should.
 // libFuzzer options: -max_len=4096
@@ -137,6 +138,29 @@ bool finite(const Tree& tree) {
     return true;
 }
 
+// A value read through array() and map(), each member by this same walk: the
+// steps that skip() takes without recursing, refusal for refusal.
+bool skip_by_members(document::Reader& in) {
+    std::vector<std::string> keys;
+    const auto c = in.peek();
+    if (c == '[') return in.array([&](std::size_t) { return skip_by_members(in); });
+    if (c == '{') return in.map(keys, [&](std::size_t) { return skip_by_members(in); });
+    return in.skip();
+}
+
+void check_skip(std::string_view text) {
+    document::Reader walked(text);
+    document::Reader skipped(text);
+    const bool by_members = skip_by_members(walked) && walked.finish();
+    const bool read = skipped.skip() && skipped.finish();
+    FUZZ_CHECK(read == by_members);
+    if (!read) {
+        FUZZ_CHECK(skipped.error() == walked.error());
+        return;
+    }
+    FUZZ_CHECK(nlohmann::json::accept(text));
+}
+
 void check_schema_of(std::string_view value) {
     for (const auto& [kind, example] : {std::pair{std::string_view("rules"), format::rules_schema},
                                         std::pair{std::string_view("profile"), format::profile_schema}}) {
@@ -162,6 +186,7 @@ void check_schema_of(std::string_view value) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text = as_text({data, size});
     check_schema_of(text.substr(0, text.find('\n')));
+    check_skip(text);
 
     std::string error;
     const auto tree = read(text, &error);

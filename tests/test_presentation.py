@@ -5,6 +5,7 @@ import struct
 
 import pytest
 
+from json_nesting import LIMIT, depth_before, nested, read_on_a_small_stack, too_deep_at
 from trovik._native import ControlPolicy, ElementSpec, PowerScheduleSpec, Presentation, Profile, Theme, TrovikError
 
 VIZ = ["spark", "gauge", "dial", "bar", "thermometer", "droplet", "battery", "wind", "sun", "wave", "switch", "valve",
@@ -231,6 +232,45 @@ def test_a_presentation_built_in_python_travels_through_a_manifest():
     assert (back.theme.accent, back.theme.ok, back.theme.alarm) == ("#0a84ff", None, "rgb(255 0 0)")
     assert back.messages == presentation.messages
     assert Profile.from_json(text).to_json() == text
+
+
+MANIFEST_HEAD = ('{"name":"x","topic":"a/b","control":{"kind":"monitor"},'
+                 '"power":{"active_secs":60,"saver_secs":60,"critical_secs":60},"presentation":')
+# Where a message text is read whole before it is kept or refused: %s stands for the value, and a refusal
+# of the value as no text stands after it and after what the second item closes.
+NESTED_MESSAGES = {
+    "message text": (MANIFEST_HEAD + '{"messages":{"state.x":%s}}}', ""),
+    "per-locale text": (MANIFEST_HEAD + '{"messages":{"state.x":{"en":"x","sw":%s}}}}', "}"),
+}
+
+
+@pytest.mark.parametrize("kind", ["array", "object"])
+@pytest.mark.parametrize("place", NESTED_MESSAGES)
+@pytest.mark.parametrize("deep", ["one level too deep", "100,000 levels"])
+def test_a_message_nested_past_the_json_limit_is_refused_at_its_bracket(native, place, kind, deep):
+    template, _ = NESTED_MESSAGES[place]
+    prefix = template.split("%s")[0]
+    levels = LIMIT + 1 - depth_before(prefix) if deep == "one level too deep" else 100_000
+    text = template % nested(levels, kind)
+    expected = f"codec error: recursion limit exceeded at line 1 column {too_deep_at(text)}"
+    assert read_on_a_small_stack("Profile.from_json", text) == expected
+    with pytest.raises(TrovikError) as info:
+        native.json_to_cbor_bytes(text.encode())
+    assert str(info.value) == expected
+
+
+@pytest.mark.parametrize("kind", ["array", "object"])
+@pytest.mark.parametrize("place", NESTED_MESSAGES)
+def test_a_message_nested_to_the_json_limit_is_read_whole_then_refused_as_no_text(native, place, kind):
+    template, closed = NESTED_MESSAGES[place]
+    prefix = template.split("%s")[0]
+    value = nested(LIMIT - depth_before(prefix), kind)
+    text = template % value
+    native.json_to_cbor_bytes(text.encode())  # the limit itself is no refusal
+    with pytest.raises(TrovikError) as info:
+        Profile.from_json(text)
+    assert str(info.value) == ("codec error: data did not match any variant of untagged enum LocalizedText at line 1 "
+                               f"column {len(prefix) + len(value) + len(closed)}")
 
 
 def test_the_fridge_monitor_presents_its_elements_and_messages():

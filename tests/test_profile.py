@@ -4,6 +4,7 @@ import struct
 
 import pytest
 
+from json_nesting import LIMIT, depth_before, nested, read_on_a_small_stack, too_deep_at
 from trovik._native import ControlPolicy, PowerScheduleSpec, Profile, Reads, TrovikError
 
 SCHEMA = "https://trovik.dev/schema/profile-1.json"
@@ -83,6 +84,44 @@ def test_refusals_name_what_is_wrong(text, message):
         assert " at line " not in text_seen
     else:
         assert text_seen == "codec error: " + message
+
+
+POWER_TEXT = '"power":{"active_secs":60,"saver_secs":60,"critical_secs":60}'
+# Where a manifest reads a value whole before it keeps or refuses it: %s stands for the value.
+NESTING_PLACES = {
+    "custom parameter": '{"name":"x","topic":"a/b","control":{"kind":"pump","p":%s},' + POWER_TEXT + "}",
+    "parameter before the kind": '{"name":"x","topic":"a/b","control":{"q":%s,"kind":"monitor"},' + POWER_TEXT + "}",
+}
+
+
+@pytest.mark.parametrize("kind", ["array", "object"])
+@pytest.mark.parametrize("place", NESTING_PLACES)
+@pytest.mark.parametrize("deep", ["one level too deep", "100,000 levels"])
+def test_a_value_nested_past_the_json_limit_is_refused_at_its_bracket(native, place, kind, deep):
+    template = NESTING_PLACES[place]
+    prefix = template.split("%s")[0]
+    levels = LIMIT + 1 - depth_before(prefix) if deep == "one level too deep" else 100_000
+    text = template % nested(levels, kind)
+    expected = f"codec error: recursion limit exceeded at line 1 column {too_deep_at(text)}"
+    assert read_on_a_small_stack("Profile.from_json", text) == expected
+    # The module's own JSON reader refuses the same text in the same words, at the same place.
+    with pytest.raises(TrovikError) as info:
+        native.json_to_cbor_bytes(text.encode())
+    assert str(info.value) == expected
+
+
+@pytest.mark.parametrize("kind", ["array", "object"])
+@pytest.mark.parametrize("place", NESTING_PLACES)
+def test_a_value_nested_to_the_json_limit_is_read_whole_then_refused_as_no_parameter(native, place, kind):
+    template = NESTING_PLACES[place]
+    prefix = template.split("%s")[0]
+    value = nested(LIMIT - depth_before(prefix), kind)
+    text = template % value
+    native.json_to_cbor_bytes(text.encode())  # the limit itself is no refusal
+    with pytest.raises(TrovikError) as info:
+        Profile.from_json(text)
+    assert str(info.value) == ("codec error: data did not match any variant of untagged enum Param at line 1 column "
+                               f"{len(prefix) + len(value)}")
 
 
 def test_a_custom_kind_keeps_its_parameters_through_a_round_trip():

@@ -6,6 +6,7 @@ import struct
 
 import pytest
 
+from json_nesting import LIMIT, nested, read_on_a_small_stack
 from trovik._native import RuleAction, RuleEvaluator, RuleFired, TrovikError
 
 SCHEMA = "https://trovik.dev/schema/rules-1.json"
@@ -125,6 +126,29 @@ def test_refusals_are_codec_errors(text, message):
 @pytest.mark.parametrize("text", ["not json", '{"rules": [', '{"rules": []} extra', ""])
 def test_text_that_is_not_json_is_refused_with_the_reader_position(text):
     assert re.search(r" at line \d+ column \d+$", codec_error(text))
+
+
+RULE_HEAD = '{"rules":[{"name":"a","when":{"topic":"t","above":'
+
+
+# A rule file has no place for a value of any shape: a nested value is refused as the wrong type at its first
+# bracket, so however deep it goes, reading never descends into it.
+@pytest.mark.parametrize("levels", [LIMIT + 1, 100_000], ids=["one level too deep", "100,000 levels"])
+@pytest.mark.parametrize(
+    ("template", "kind", "message"),
+    [
+        ("%s", "array", "invalid type: sequence, expected a string at line 1 column 1"),
+        ("%s", "object", "unknown field `a`, expected `$schema` or `rules` at line 1 column 4"),
+        ('{"rules":[{"name":%s}]}', "array", "invalid type: sequence, expected a string at line 1 column 18"),
+        ('{"rules":[{"name":%s}]}', "object", "invalid type: map, expected a string at line 1 column 18"),
+        (RULE_HEAD + "%s}}]}", "array", "invalid type: sequence, expected f32 at line 1 column 50"),
+        (RULE_HEAD + '1},"then":%s}]}', "array", "invalid type: sequence, expected a string at line 1 column 62"),
+        (RULE_HEAD + '1},"then":%s}]}', "object", "invalid type: map, expected a sequence at line 1 column 60"),
+    ],
+)
+def test_a_nested_value_is_refused_at_its_first_bracket_however_deep(template, kind, message, levels):
+    text = template % nested(levels, kind)
+    assert read_on_a_small_stack("RuleEvaluator.from_json", text) == "codec error: " + message
 
 
 def test_an_action_is_converted_as_soon_as_it_is_read():

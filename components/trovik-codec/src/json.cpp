@@ -37,10 +37,10 @@ private:
             case 'f': return lex_.read_literal("false") && (out.data = false, true);
             case '"': return lex_.read_string(out.data.emplace<std::string>());
             case '[':
-                if (depth >= max_depth) return lex_.fail("recursion limit exceeded");
+                if (depth >= max_depth) return lex_.fail(core::json::too_deep);
                 return parse_array(out.data.emplace<Array>(), depth + 1);
             case '{':
-                if (depth >= max_depth) return lex_.fail("recursion limit exceeded");
+                if (depth >= max_depth) return lex_.fail(core::json::too_deep);
                 return parse_object(out.data.emplace<Object>(), depth + 1);
             default:
                 if (*next == '-' || (*next >= '0' && *next <= '9')) {

@@ -150,26 +150,62 @@ bool Reader::u64(std::uint64_t& out) {
     return refuse_here("invalid type: " + unexpected_number(n) + ", expected u64");
 }
 
+// Walked with a stack of the brackets still open rather than by recursion: a
+// value read whole nests as deep as its text lets it, and each level costs a
+// byte here instead of a frame on the stack of whatever thread reads it. The
+// steps and refusals are those of array() and map().
 bool Reader::skip() {
-    const auto c = lex_.peek_token();
-    if (!c) return eof_value();
-    switch (*c) {
-        case 'n': return lex_.read_literal("null");
-        case 't': return lex_.read_literal("true");
-        case 'f': return lex_.read_literal("false");
-        case '"': {
-            std::string s;
-            return lex_.read_string(s);
+    std::string closers;  // of the arrays and objects open inside the value
+    bool first = false;   // whether the innermost one has no member yet
+    for (;;) {
+        const auto c = lex_.peek_token();
+        if (!c) return eof_value();
+        switch (*c) {
+            case 'n':
+                if (!lex_.read_literal("null")) return false;
+                break;
+            case 't':
+                if (!lex_.read_literal("true")) return false;
+                break;
+            case 'f':
+                if (!lex_.read_literal("false")) return false;
+                break;
+            case '"': {
+                std::string s;
+                if (!lex_.read_string(s)) return false;
+                break;
+            }
+            case '[':
+            case '{':
+                if (!open()) return false;
+                closers += *c == '[' ? ']' : '}';
+                first = true;
+                break;
+            default: {
+                if (*c != '-' && !is_digit(*c)) return lex_.fail("expected value");
+                core::json::Number n;
+                if (!lex_.read_number(n)) return false;
+            }
         }
-        case '[': return array([&](std::size_t) { return skip(); });
-        case '{': {
-            std::vector<std::string> keys;
-            return map(keys, [&](std::size_t) { return skip(); });
-        }
-        default: {
-            if (*c != '-' && !is_digit(*c)) return lex_.fail("expected value");
-            core::json::Number n;
-            return lex_.read_number(n);
+        // Up to the next member's value, closing what has no member left.
+        for (;;) {
+            if (closers.empty()) return true;
+            const char close = closers.back();
+            bool more = false;
+            if (!next_member(first, more, close)) return false;
+            if (more) {
+                if (close == ']') break;
+                std::string key;
+                if (!lex_.read_string(key)) return false;
+                const auto colon = lex_.peek_token();
+                if (!colon) return lex_.fail("EOF while parsing an object");
+                if (*colon != ':') return lex_.fail("expected `:`");
+                lex_.advance();
+                break;
+            }
+            if (!(close == ']' ? end_array(true) : end_object(true))) return false;
+            closers.pop_back();
+            first = false;
         }
     }
 }
@@ -215,6 +251,16 @@ bool Reader::next_member(bool& first, bool& more, char close) {
     return true;
 }
 
+// Every descent of the reader, a value skipped included, goes through here:
+// the documents' own records nest only a few levels, but a value read whole
+// nests as deep as its text does.
+bool Reader::open() {
+    if (depth_ >= core::json::max_depth) return lex_.fail(core::json::too_deep);
+    lex_.advance();
+    ++depth_;
+    return true;
+}
+
 // Closing an array. When reading inside it was refused, the closing bracket
 // (or a comma and the white space after it) is still taken, so the pending
 // refusal points past it; only a finished array reports what it finds.
@@ -222,6 +268,7 @@ bool Reader::end_array(bool report) {
     auto c = lex_.peek_token();
     if (c == ']') {
         lex_.advance();
+        --depth_;
         return true;
     }
     if (c == ',') {
@@ -239,6 +286,7 @@ bool Reader::end_object(bool report) {
     const auto c = lex_.peek_token();
     if (c == '}') {
         lex_.advance();
+        --depth_;
         return true;
     }
     if (!report) return false;
@@ -250,7 +298,7 @@ bool Reader::array(FieldReader read_element) {
     const auto c = lex_.peek_token();
     if (!c) return eof_value();
     if (*c != '[') return invalid_type("a sequence");
-    lex_.advance();
+    if (!open()) return false;
     bool first = true;
     for (std::size_t i = 0;; ++i) {
         bool more = false;
@@ -268,7 +316,7 @@ bool Reader::map(std::vector<std::string>& keys, FieldReader read_value) {
     const auto c = lex_.peek_token();
     if (!c) return eof_value();
     if (*c != '{') return invalid_type("a map");
-    lex_.advance();
+    if (!open()) return false;
     bool first = true;
     for (;;) {
         bool more = false;
@@ -301,14 +349,14 @@ bool Reader::record(const RecordShape& shape, FieldReader read_field) {
     const auto c = lex_.peek_token();
     if (!c) return eof_value();
     if (*c == '[') {
-        lex_.advance();
+        if (!open()) return false;
         if (record_array(shape, read_field)) return end_array(true);
         end_array(false);
         place();
         return false;
     }
     if (*c == '{') {
-        lex_.advance();
+        if (!open()) return false;
         if (record_object(shape, read_field)) return end_object(true);
         end_object(false);
         place();

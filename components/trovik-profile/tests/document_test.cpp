@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "trovik/profile/document.hpp"
 
@@ -59,4 +60,39 @@ TEST_CASE("a record of one key counts its one element") {
     CHECK(ok.record(shape, [&](std::size_t) { return ok.string(value); }));
     CHECK(ok.finish());
     CHECK(value == "v");
+}
+
+TEST_CASE("values nest at most 128 levels, counted from the document, whatever reads them") {
+    const auto arrays = [](std::size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+    static constexpr std::string_view keys[] = {"any"};
+    static constexpr bool required[] = {true};
+    constexpr RecordShape shape{"Holder", keys, required};
+    const auto read = [&](const std::string& text) {
+        Reader in(text);
+        const bool read = in.record(shape, [&](std::size_t) { return in.skip(); }) && in.finish();
+        return read ? std::string("read") : in.error();
+    };
+    // The holder is the first level; its bracket starts the line, its value's
+    // first bracket is column 8.
+    CHECK(read("{\"any\":" + arrays(127) + "}") == "read");
+    CHECK(read("{\"any\":" + arrays(128) + "}") == "recursion limit exceeded at line 1 column 135");
+    CHECK(read("{\"any\":" + arrays(100'000) + "}") == "recursion limit exceeded at line 1 column 135");
+    std::string objects = "[";
+    for (int i = 0; i < 100'000; ++i)
+        objects += "{\"a\":";
+    CHECK(read(objects) == "recursion limit exceeded at line 1 column 637");
+
+    // A record given as an array, a map and a plain array count as levels too.
+    const std::string holding = "[{\"k\":[" + arrays(125) + "]}]";
+    Reader mixed(holding);
+    std::vector<std::string> names;
+    CHECK(mixed.record(shape, [&](std::size_t) {
+        return mixed.map(names, [&](std::size_t) { return mixed.array([&](std::size_t) { return mixed.skip(); }); });
+    }));
+    const std::string too_deep = "[{\"k\":[" + arrays(126) + "]}]";
+    Reader deeper(too_deep);
+    CHECK_FALSE(deeper.record(shape, [&](std::size_t) {
+        return deeper.map(names, [&](std::size_t) { return deeper.array([&](std::size_t) { return deeper.skip(); }); });
+    }));
+    CHECK(deeper.error() == "recursion limit exceeded at line 1 column 133");
 }

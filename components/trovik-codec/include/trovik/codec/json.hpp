@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "trovik/core/json_lexer.hpp"
 #include "trovik/core/number_text.hpp"
 
 namespace trovik::codec::json {
@@ -26,8 +27,9 @@ struct Value {
     friend bool operator==(const Value&, const Value&) = default;
 };
 
-// Arrays and objects may nest this deep; one level more is refused.
-inline constexpr int max_depth = 128;
+// Arrays and objects may nest this deep; one level more is refused. Every
+// JSON reader of the module shares the bound.
+using core::json::max_depth;
 
 // Why a text is not one JSON value, with the line and column where reading
 // stopped, e.g. "expected value at line 1 column 1".

@@ -23,6 +23,14 @@ namespace trovik::core::json {
 // an integer beyond both ranges, -0) as a finite double.
 using Number = std::variant<std::uint64_t, std::int64_t, double>;
 
+// Arrays and objects may nest this deep in any document read over the lexer,
+// counted from the document itself; the bracket that opens one level more is
+// refused with `too_deep` at its own position. Readers descend once per
+// level, so this bound is what keeps a hostile text from exhausting the stack
+// of whatever thread reads it.
+inline constexpr int max_depth = 128;
+inline constexpr std::string_view too_deep = "recursion limit exceeded";
+
 // White space between JSON tokens: space, tab, line feed, carriage return.
 constexpr bool is_white_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 

@@ -56,7 +56,10 @@ private:
 
 // Reads one document. Every method returns false once reading has been
 // refused; `error()` then holds the refusal, followed by the position part
-// " at line {} column {}" wherever the reader knows it.
+// " at line {} column {}" wherever the reader knows it. Arrays and objects,
+// records included, nest at most core::json::max_depth levels in one
+// document, as in every JSON text the module reads: the bracket of the level
+// past it is refused with "recursion limit exceeded" at its own position.
 class Reader {
 public:
     explicit Reader(std::string_view text) : lex_(text) {}
@@ -89,7 +92,8 @@ public:
     // nothing at the end of the text.
     std::optional<char> peek() { return lex_.peek_token(); }
     // Any value, read and dropped: an untagged value of no known shape is
-    // refused only once it has been read whole.
+    // refused only once it has been read whole. Its arrays and objects count
+    // towards the document's nesting limit like the records around it.
     bool skip();
 
     bool string(std::string& out);
@@ -134,12 +138,16 @@ private:
     bool next_member(bool& first, bool& more, char close);
     bool record_array(const RecordShape& shape, FieldReader read_field);
     bool record_object(const RecordShape& shape, FieldReader read_field);
+    // Takes the bracket that opens an array or object, one level deeper, or
+    // refuses it there when that level is past the limit.
+    bool open();
     bool end_array(bool report);
     bool end_object(bool report);
     // Gives a pending refusal the position reading stands at.
     void place();
 
     core::json::Lexer lex_;
+    int depth_ = 0;  // arrays and objects open where reading stands
     bool unplaced_ = false;
 };
 
