@@ -77,6 +77,26 @@ def test_build_scratchpad_rounds_down_and_clears_undefined_bits(celsius, bits, r
     assert reading.micro_celsius == raw * 62_500
 
 
+INF = float("inf")
+
+
+@pytest.mark.parametrize("celsius, bits, raw", [
+    # Past either end the register holds its end, never a wrapped value.
+    (2048.0, 12, 0x7FFF), (1e9, 12, 0x7FFF), (INF, 12, 0x7FFF),
+    (-2048.0625, 12, -0x8000), (-1e9, 12, -0x8000), (-INF, 12, -0x8000),
+    # The ends themselves.
+    (2047.9375, 12, 0x7FFF), (-2048.0, 12, -0x8000),
+    # Below 12 bits the top is the highest register whose undefined bits are clear.
+    (INF, 9, 0x7FF8), (2048.0, 10, 0x7FFC), (1e9, 11, 0x7FFE), (2047.9375, 9, 0x7FF8), (-INF, 9, -0x8000),
+    (float("nan"), 12, 0), (float("nan"), 9, 0), (85.0, 12, 0x0550),
+])
+def test_build_scratchpad_saturates_at_the_ends_of_the_register(celsius, bits, raw):
+    data = native.ds18b20_build_scratchpad(celsius, bits, 0, 0)
+    assert maxim(data) == 0
+    reading = native.ds18b20_parse_scratchpad(data)
+    assert (reading.raw_temperature, reading.resolution_bits) == (raw, bits)
+
+
 def test_the_example_scratchpad_and_its_text():
     assert native.ds18b20_build_scratchpad(25.0625, 12, 75, 70) == EXAMPLE
     assert native.ds18b20_w1_slave_text(EXAMPLE) == EXAMPLE_TEXT

@@ -55,11 +55,19 @@ TEST_CASE("DS18B20 temperature register from degrees") {
         float celsius;
         std::uint16_t want;
     };
-    const Case cases[] = {{3, 25.0625f, 0x0191}, {0, 25.3f, 0x0190},  {3, -0.0625f, 0xFFFF},
-                          {3, -10.125f, 0xFF5E}, {3, 125.0f, 0x07D0}, {3, std::nanf(""), 0},
-                          {0, -0.0625f, 0xFFF8}, {3, -0.01f, 0xFFFF}, {3, 0.0624f, 0}};
+    // From 2048 °C on the cases lie at or past the ends of the register: past an
+    // end it holds that end, never a wrapped value of the other sign.
+    const Case cases[] = {{3, 25.0625f, 0x0191},  {0, 25.3f, 0x0190},       {3, -0.0625f, 0xFFFF},
+                          {3, -10.125f, 0xFF5E},  {3, 125.0f, 0x07D0},      {3, std::nanf(""), 0},
+                          {0, -0.0625f, 0xFFF8},  {3, -0.01f, 0xFFFF},      {3, 0.0624f, 0},
+                          {0, std::nanf(""), 0},  {3, 2048.0f, 0x7FFF},     {3, 1e9f, 0x7FFF},
+                          {3, INFINITY, 0x7FFF},  {3, 2047.9375f, 0x7FFF},  {0, INFINITY, 0x7FF8},
+                          {2, 2048.0f, 0x7FFE},   {3, -2048.0625f, 0x8000}, {3, -1e9f, 0x8000},
+                          {3, -INFINITY, 0x8000}, {3, -2048.0f, 0x8000},    {0, -INFINITY, 0x8000}};
     for (const Case& c : cases) {
         CAPTURE(c.celsius);
+        const int code = c.code;
+        CAPTURE(code);
         CHECK(static_cast<std::uint16_t>(temperature_from_celsius(c.code, c.celsius)) == c.want);
     }
     CHECK(step_micro_celsius(0) == 500'000);
