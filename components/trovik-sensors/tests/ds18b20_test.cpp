@@ -136,3 +136,41 @@ TEST_CASE("DS18B20 thermometers in a directory laid out as the kernel does") {
     CHECK_FALSE(kernel::Thermometer::discover_in(root / "nowhere"));
     fs::remove_all(root);
 }
+
+TEST_CASE("DS18B20 thermometer files that are no small regular file are refused by path") {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("trovik-w1-refused-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "28-a" / "w1_slave");
+    fs::create_directories(root / "28-\xff" / "w1_slave");
+    // The kernel's text padded to a length, past its first line.
+    const auto padded = [](std::size_t size) {
+        std::string text = kExample;
+        text.resize(size, '0');
+        return text;
+    };
+    std::ofstream(root / "full") << padded(kernel::Thermometer::max_file_bytes);
+    std::ofstream(root / "over") << padded(kernel::Thermometer::max_file_bytes + 1);
+    fs::create_symlink(root / "full", root / "link");
+
+    const Scratchpad example{401, 75, 70, 3};
+    CHECK(kernel::Thermometer(root / "full").read_scratchpad() == example);
+    CHECK(kernel::Thermometer(root / "link").read_scratchpad() == example);
+    struct Case {
+        fs::path path;
+        std::string message;
+    };
+    const std::string prefix = "reading the w1_slave file: " + root.native();
+    const Case cases[] = {
+        {root / "over", prefix + "/over: File too large"},
+        {root / "28-a" / "w1_slave", prefix + "/28-a/w1_slave: Is a directory"},
+        {root / "28-\xff" / "w1_slave", prefix + "/28-\xef\xbf\xbd/w1_slave: Is a directory"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.message);
+        const auto read = kernel::Thermometer(c.path).read_scratchpad();
+        REQUIRE_FALSE(read);
+        CHECK(read.error().message() == c.message);
+    }
+    fs::remove_all(root);
+}
