@@ -1,8 +1,12 @@
 """DS18B20 scratchpads, the kernel's w1_slave text and thermometer directories, beside
 crcmod's CRC-8/MAXIM and the w1thermsensor package reading the same directory tree."""
 
+import errno
+import json
 import os
 import random
+import subprocess
+import sys
 
 import crcmod.predefined
 import pytest
@@ -75,6 +79,26 @@ def test_build_scratchpad_rounds_down_and_clears_undefined_bits(celsius, bits, r
     assert (reading.raw_temperature, reading.resolution_bits, reading.alarm_high, reading.alarm_low) == \
         (raw, bits, 75, -10)
     assert reading.micro_celsius == raw * 62_500
+
+
+INF = float("inf")
+
+
+@pytest.mark.parametrize("celsius, bits, raw", [
+    # Past either end the register holds its end, never a wrapped value.
+    (2048.0, 12, 0x7FFF), (1e9, 12, 0x7FFF), (INF, 12, 0x7FFF),
+    (-2048.0625, 12, -0x8000), (-1e9, 12, -0x8000), (-INF, 12, -0x8000),
+    # The ends themselves.
+    (2047.9375, 12, 0x7FFF), (-2048.0, 12, -0x8000),
+    # Below 12 bits the top is the highest register whose undefined bits are clear.
+    (INF, 9, 0x7FF8), (2048.0, 10, 0x7FFC), (1e9, 11, 0x7FFE), (2047.9375, 9, 0x7FF8), (-INF, 9, -0x8000),
+    (float("nan"), 12, 0), (float("nan"), 9, 0), (85.0, 12, 0x0550),
+])
+def test_build_scratchpad_saturates_at_the_ends_of_the_register(celsius, bits, raw):
+    data = native.ds18b20_build_scratchpad(celsius, bits, 0, 0)
+    assert maxim(data) == 0
+    reading = native.ds18b20_parse_scratchpad(data)
+    assert (reading.raw_temperature, reading.resolution_bits) == (raw, bits)
 
 
 def test_the_example_scratchpad_and_its_text():
@@ -187,6 +211,74 @@ def test_thermometer_files_that_fail(devices):
         Ds18b20Thermometer.discover(str(devices / "nowhere"))
     assert raised.value.args == (f"{devices / 'nowhere'}: No such file or directory",)
     assert Ds18b20Thermometer.discover(str(devices / "10-000803b1c0a2")) == []
+
+
+# Reads one thermometer file in a child process, so that a read blocked on a FIFO
+# or filling memory from a device fails the test by its timeout or memory limit
+# instead of hanging or starving the run.
+READ_CHILD = r"""
+import json, os, resource, sys
+from trovik._native import Ds18b20Thermometer, TrovikError
+
+if "asan" not in os.environ.get("LD_PRELOAD", ""):  # AddressSanitizer maps far more than it uses
+    resource.setrlimit(resource.RLIMIT_AS, (1 << 30, 1 << 30))
+try:
+    print(json.dumps(["gave", Ds18b20Thermometer.at(sys.argv[1]).read().raw_temperature]), flush=True)
+except TrovikError as e:
+    print(json.dumps(["raised", str(e)]), flush=True)
+os._exit(0)
+"""
+
+
+def read_in_a_child(path):
+    child = subprocess.run([sys.executable, "-c", READ_CHILD, str(path)], capture_output=True, text=True,
+                           timeout=60)
+    assert child.returncode == 0, child.stderr
+    return json.loads(child.stdout)
+
+
+def kernel_text_and_more(path):
+    """A good kernel text, followed by a few MiB its first line never needs."""
+    path.write_text(EXAMPLE_TEXT + "0" * (4 << 20))
+
+
+@pytest.mark.parametrize("make, reason", [
+    (os.mkfifo, errno.EINVAL),
+    (lambda path: os.symlink("/dev/zero", path), errno.EINVAL),
+    (os.mkdir, errno.EISDIR),
+    (kernel_text_and_more, errno.EFBIG),
+], ids=["fifo-without-writer", "symlink-to-dev-zero", "directory", "few-mib-file"])
+def test_a_w1_slave_that_is_no_small_regular_file_is_refused_without_blocking(tmp_path, make, reason):
+    path = tmp_path / "28-0316a279c1ff" / "w1_slave"
+    path.parent.mkdir()
+    make(path)
+    assert read_in_a_child(path) == ["raised", f"reading the w1_slave file: {path}: {os.strerror(reason)}"]
+
+
+def test_symlinked_entries_read_as_their_targets_with_w1thermsensor(tmp_path, monkeypatch):
+    """The kernel lists each part as a symlink to its directory under the bus master; a
+    w1_slave that is itself a symlink to a regular file reads as that file."""
+    master, devices = tmp_path / "w1_bus_master1", tmp_path / "devices"
+    devices.mkdir()
+    readings = {"28-0316a279c1ff": native.ds18b20_build_scratchpad(25.0625, 12, 75, 70),
+                "28-00000a1b2c3d": native.ds18b20_build_scratchpad(-10.125, 11, 30, -20)}
+    for name, data in readings.items():
+        (master / name).mkdir(parents=True)
+        (devices / name).symlink_to(master / name)
+    (master / "28-0316a279c1ff" / "w1_slave").write_text(native.ds18b20_w1_slave_text(readings["28-0316a279c1ff"]))
+    (master / "saved").write_text(native.ds18b20_w1_slave_text(readings["28-00000a1b2c3d"]))
+    (master / "28-00000a1b2c3d" / "w1_slave").symlink_to(master / "saved")
+
+    found = Ds18b20Thermometer.discover(str(devices))
+    monkeypatch.setattr(W1ThermSensor, "BASE_DIRECTORY", devices)
+    peers = {p.id: p for p in W1ThermSensor.get_available_sensors([w1thermsensor.Sensor.DS18B20])}
+    assert sorted(peers) == [t.serial for t in found] == ["00000a1b2c3d", "0316a279c1ff"]
+    for thermometer in found:
+        ours = thermometer.read()
+        written = native.ds18b20_parse_scratchpad(readings["28-" + thermometer.serial])
+        assert ours.raw_temperature == written.raw_temperature
+        assert peers[thermometer.serial].get_temperature() == pytest.approx(ours.micro_celsius / 1e6, abs=1e-3)
+        assert read_in_a_child(thermometer.path) == ["gave", ours.raw_temperature]
 
 
 @pytest.mark.parametrize("path, serial", [

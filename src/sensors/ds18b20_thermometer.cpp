@@ -19,23 +19,6 @@ namespace {
 using sensors::ds18b20::Scratchpad;
 using sensors::ds18b20::kernel::Thermometer;
 
-// A path's bytes as text, each byte that is not part of valid UTF-8 shown as
-// U+FFFD, so a strange directory name never stops a listing.
-std::string lossy(std::string_view bytes) {
-    std::string out;
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        const std::size_t start = pos;
-        if (core::text::decode_utf8(bytes, pos) < 0) {
-            out += "\xEF\xBF\xBD";
-            pos = start + 1;
-        } else {
-            out.append(bytes.substr(start, pos - start));
-        }
-    }
-    return out;
-}
-
 Class<Thermometer> ds18b20_thermometer_class{
     "Ds18b20Thermometer", "A DS18B20 the Linux kernel serves as a `w1_slave` file under `/sys/bus/w1/devices`.",
     [](auto& c) {
@@ -63,7 +46,7 @@ Class<Thermometer> ds18b20_thermometer_class{
                   return make(*scratchpad);
               });
         c.prop("path", "The path of the file the thermometer reads.",
-               [](const Thermometer& self) { return lossy(self.path().native()); });
+               [](const Thermometer& self) { return core::text::utf8_lossy(self.path().native()); });
         c.prop("serial",
                "The serial the kernel named the thermometer's directory after: the twelve hex digits after\n`28-`, "
                "which tell one probe from another and stay with the part for life. None when the\nfile does not sit "

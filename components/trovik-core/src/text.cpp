@@ -88,6 +88,21 @@ bool is_valid_utf8(std::string_view s) noexcept {
     return true;
 }
 
+std::string utf8_lossy(std::string_view bytes) {
+    std::string out;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        const std::size_t start = pos;
+        if (decode_utf8(bytes, pos) < 0) {
+            out += "\xEF\xBF\xBD";
+            pos = start + 1;
+        } else {
+            out.append(bytes.substr(start, pos - start));
+        }
+    }
+    return out;
+}
+
 void append_debug_quoted(std::string& out, std::string_view s) {
     out.push_back('"');
     std::size_t pos = 0;

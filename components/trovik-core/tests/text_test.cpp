@@ -84,6 +84,26 @@ TEST_CASE("utf-8 validation refuses overlongs and surrogates") {
     CHECK_FALSE(text::is_valid_utf8("\xe2\x82"));
 }
 
+TEST_CASE("lossy UTF-8 shows each byte that is not text as U+FFFD") {
+    struct Case {
+        std::string_view bytes;
+        std::string_view text;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"28-0316a279c1ff/w1_slave", "28-0316a279c1ff/w1_slave"},
+        {"caf\xc3\xa9 \xf0\x9f\x98\x80", "caf\xc3\xa9 \xf0\x9f\x98\x80"},
+        {"28-\xff", "28-\xef\xbf\xbd"},
+        {"\xc0\xaf.", "\xef\xbf\xbd\xef\xbf\xbd."},                  // an overlong, byte by byte
+        {"\xe2\x82", "\xef\xbf\xbd\xef\xbf\xbd"},                    // cut short at the end
+        {"\xed\xa0\x80z", "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbdz"},  // a surrogate
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.bytes);
+        CHECK(text::utf8_lossy(c.bytes) == c.text);
+    }
+}
+
 TEST_CASE("JSON strings escape only quotes, backslashes and control characters") {
     struct Case {
         std::string_view in;

@@ -1,10 +1,12 @@
 #include "trovik/sensors/ds18b20.hpp"
 
-#include <cmath>
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "trovik/core/crc8.hpp"
 #include "trovik/core/number_text.hpp"
+#include "trovik/core/saturating.hpp"
 #include "trovik/core/text.hpp"
 
 namespace trovik::sensors::ds18b20 {
@@ -24,18 +26,15 @@ std::optional<std::uint8_t> resolution_code(std::uint8_t bits) noexcept {
 }
 
 std::int16_t temperature_from_celsius(std::uint8_t code, float celsius) noexcept {
-    const float micro = celsius * 1'000'000.0f;
-    std::int64_t m = 0;
-    if (std::isnan(micro))
-        m = 0;
-    else if (micro >= 2147483648.0f)
-        m = INT32_MAX;
-    else if (micro <= -2147483648.0f)
-        m = INT32_MIN;
-    else
-        m = static_cast<std::int32_t>(micro);  // truncates toward zero
-    std::int64_t n = m / 62'500;
+    // The product rounds in single precision before it is truncated; taking it
+    // in double instead would move temperatures that sit near a step.
+    const auto m = core::saturating_cast<std::int32_t>(celsius * 1'000'000.0f);
+    std::int32_t n = m / 62'500;
     if (m % 62'500 != 0 && m < 0) --n;  // toward minus infinity
+    // Past either end a part would show its end, not a wrapped temperature of
+    // the other sign; clearing the undefined bits below keeps the top at the
+    // highest register the resolution can hold.
+    n = std::clamp<std::int32_t>(n, INT16_MIN, INT16_MAX);
     const auto undefined = static_cast<std::uint16_t>((1u << (3 - (code & 3))) - 1);
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(n) & ~undefined);
 }

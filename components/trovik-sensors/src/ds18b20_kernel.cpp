@@ -1,10 +1,13 @@
 #include "trovik/sensors/ds18b20_kernel.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <string_view>
 
 #include "trovik/core/text.hpp"
 
@@ -12,9 +15,43 @@ namespace trovik::sensors::ds18b20::kernel {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+std::error_code last_error() { return {errno, std::generic_category()}; }
+
+// Closes the file on every way out.
+class OpenFile {
+public:
+    explicit OpenFile(int fd) noexcept : fd_(fd) {}
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const noexcept { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Why a file may not be read as a w1_slave file: it is no regular file. A
+// directory keeps the platform's own answer for reading one; anything else
+// gets the one the kernel gives when a file copy meets a file that is not
+// regular, as the store answers for its records.
+std::error_code not_a_regular_file(const struct stat& info) {
+    if (S_ISDIR(info.st_mode)) return std::make_error_code(std::errc::is_a_directory);
+    if (!S_ISREG(info.st_mode)) return std::make_error_code(std::errc::invalid_argument);
+    return {};
+}
+
+}  // namespace
+
 std::string ThermometerError::message() const {
-    if (const auto* error = std::get_if<std::error_code>(&cause))
-        return "reading the w1_slave file: " + error->message();
+    if (const auto* error = std::get_if<std::error_code>(&cause)) {
+        std::string text = "reading the w1_slave file: ";
+        if (!refused.empty()) text += core::text::utf8_lossy(refused.native()) + ": ";
+        return text + error->message();
+    }
     return std::string(sensors::message(std::get<SensorError>(cause)));
 }
 
@@ -51,25 +88,29 @@ std::optional<std::string> Thermometer::serial() const {
 }
 
 std::expected<Scratchpad, ThermometerError> Thermometer::read_scratchpad() const {
-    const auto failed = [] {
-        return std::unexpected(ThermometerError{std::error_code(errno, std::generic_category())});
-    };
-    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return failed();
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    const auto failed = [](std::error_code error) { return std::unexpected(ThermometerError{error}); };
+    const auto refuse = [this](std::error_code reason) { return std::unexpected(ThermometerError{reason, path_}); };
+    // Opened without blocking, since a FIFO would otherwise hold the reader
+    // until a writer came, and the opened descriptor itself is checked, so
+    // that the file checked is the file read. Its size tells nothing: sysfs
+    // gives 4096 or 0 for the kernel's short text, so the read itself stops
+    // one byte past the most a w1_slave file may hold.
+    const OpenFile file(::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (file.get() < 0) return failed(last_error());
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0) return failed(last_error());
+    if (const auto reason = not_a_regular_file(info)) return refuse(reason);
+    char buffer[max_file_bytes + 1];
+    std::size_t size = 0;
+    while (size < sizeof buffer) {
+        const ssize_t got = ::read(file.get(), buffer + size, sizeof buffer - size);
         if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            auto error = failed();
-            ::close(fd);
-            return error;
-        }
+        if (got < 0) return failed(last_error());
         if (got == 0) break;
-        text.append(buffer, static_cast<std::size_t>(got));
+        size += static_cast<std::size_t>(got);
     }
-    ::close(fd);
+    if (size > max_file_bytes) return refuse(std::make_error_code(std::errc::file_too_large));
+    const std::string_view text(buffer, size);
     if (!core::text::is_valid_utf8(text))
         return std::unexpected(ThermometerError{std::make_error_code(std::errc::illegal_byte_sequence)});
     auto scratchpad = parse_w1_slave(text);

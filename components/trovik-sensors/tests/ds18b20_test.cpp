@@ -55,11 +55,19 @@ TEST_CASE("DS18B20 temperature register from degrees") {
         float celsius;
         std::uint16_t want;
     };
-    const Case cases[] = {{3, 25.0625f, 0x0191}, {0, 25.3f, 0x0190},  {3, -0.0625f, 0xFFFF},
-                          {3, -10.125f, 0xFF5E}, {3, 125.0f, 0x07D0}, {3, std::nanf(""), 0},
-                          {0, -0.0625f, 0xFFF8}, {3, -0.01f, 0xFFFF}, {3, 0.0624f, 0}};
+    // From 2048 °C on the cases lie at or past the ends of the register: past an
+    // end it holds that end, never a wrapped value of the other sign.
+    const Case cases[] = {{3, 25.0625f, 0x0191},  {0, 25.3f, 0x0190},       {3, -0.0625f, 0xFFFF},
+                          {3, -10.125f, 0xFF5E},  {3, 125.0f, 0x07D0},      {3, std::nanf(""), 0},
+                          {0, -0.0625f, 0xFFF8},  {3, -0.01f, 0xFFFF},      {3, 0.0624f, 0},
+                          {0, std::nanf(""), 0},  {3, 2048.0f, 0x7FFF},     {3, 1e9f, 0x7FFF},
+                          {3, INFINITY, 0x7FFF},  {3, 2047.9375f, 0x7FFF},  {0, INFINITY, 0x7FF8},
+                          {2, 2048.0f, 0x7FFE},   {3, -2048.0625f, 0x8000}, {3, -1e9f, 0x8000},
+                          {3, -INFINITY, 0x8000}, {3, -2048.0f, 0x8000},    {0, -INFINITY, 0x8000}};
     for (const Case& c : cases) {
         CAPTURE(c.celsius);
+        const int code = c.code;
+        CAPTURE(code);
         CHECK(static_cast<std::uint16_t>(temperature_from_celsius(c.code, c.celsius)) == c.want);
     }
     CHECK(step_micro_celsius(0) == 500'000);
@@ -126,5 +134,43 @@ TEST_CASE("DS18B20 thermometers in a directory laid out as the kernel does") {
     CHECK(kernel::Thermometer("0x28-x/w1_slave").serial() == std::nullopt);
     CHECK(kernel::Thermometer("w1_slave").serial() == std::nullopt);
     CHECK_FALSE(kernel::Thermometer::discover_in(root / "nowhere"));
+    fs::remove_all(root);
+}
+
+TEST_CASE("DS18B20 thermometer files that are no small regular file are refused by path") {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("trovik-w1-refused-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "28-a" / "w1_slave");
+    fs::create_directories(root / "28-\xff" / "w1_slave");
+    // The kernel's text padded to a length, past its first line.
+    const auto padded = [](std::size_t size) {
+        std::string text = kExample;
+        text.resize(size, '0');
+        return text;
+    };
+    std::ofstream(root / "full") << padded(kernel::Thermometer::max_file_bytes);
+    std::ofstream(root / "over") << padded(kernel::Thermometer::max_file_bytes + 1);
+    fs::create_symlink(root / "full", root / "link");
+
+    const Scratchpad example{401, 75, 70, 3};
+    CHECK(kernel::Thermometer(root / "full").read_scratchpad() == example);
+    CHECK(kernel::Thermometer(root / "link").read_scratchpad() == example);
+    struct Case {
+        fs::path path;
+        std::string message;
+    };
+    const std::string prefix = "reading the w1_slave file: " + root.native();
+    const Case cases[] = {
+        {root / "over", prefix + "/over: File too large"},
+        {root / "28-a" / "w1_slave", prefix + "/28-a/w1_slave: Is a directory"},
+        {root / "28-\xff" / "w1_slave", prefix + "/28-\xef\xbf\xbd/w1_slave: Is a directory"},
+    };
+    for (const Case& c : cases) {
+        CAPTURE(c.message);
+        const auto read = kernel::Thermometer(c.path).read_scratchpad();
+        REQUIRE_FALSE(read);
+        CHECK(read.error().message() == c.message);
+    }
     fs::remove_all(root);
 }

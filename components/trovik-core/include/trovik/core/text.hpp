@@ -48,6 +48,9 @@ std::optional<std::array<std::uint8_t, N>> array_from_hex(std::string_view text)
 // Decodes one UTF-8 code point at `pos`, advancing it; returns -1 on an invalid sequence.
 std::int32_t decode_utf8(std::string_view s, std::size_t& pos) noexcept;
 bool is_valid_utf8(std::string_view s) noexcept;
+// `bytes` as text, each byte that is not part of valid UTF-8 shown as U+FFFD,
+// so that a file or directory name of any bytes can be shown.
+std::string utf8_lossy(std::string_view bytes);
 
 // Unicode White_Space.
 bool is_white_space(std::uint32_t cp) noexcept;

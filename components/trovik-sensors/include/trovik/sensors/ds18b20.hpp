@@ -35,7 +35,9 @@ constexpr std::uint32_t max_conversion_micros(std::uint8_t code) noexcept {
 constexpr std::int32_t micro_celsius(std::int16_t raw) noexcept { return std::int32_t{raw} * 62'500; }
 constexpr float celsius(std::int16_t raw) noexcept { return static_cast<float>(raw) * 0.0625f; }
 // The register a part at `code` holds at `celsius`: rounded toward minus
-// infinity to a sixteenth, the bits the resolution leaves undefined cleared.
+// infinity to a sixteenth, held within the register's range (-2048 °C up to
+// 2047.9375 °C at 12 bits, less the undefined bits below that), the bits the
+// resolution leaves undefined cleared; NaN gives 0.
 std::int16_t temperature_from_celsius(std::uint8_t code, float celsius) noexcept;
 
 struct Scratchpad {

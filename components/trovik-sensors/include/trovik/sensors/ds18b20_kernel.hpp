@@ -2,6 +2,7 @@
 // DS18B20s the Linux kernel serves as `w1_slave` files under
 // /sys/bus/w1/devices, one directory "28-<serial>" a part. The same code runs
 // against any directory laid out the same way.
+#include <cstddef>
 #include <expected>
 #include <filesystem>
 #include <optional>
@@ -18,12 +19,21 @@ inline constexpr const char* kDevices = "/sys/bus/w1/devices";
 
 struct ThermometerError {
     std::variant<std::error_code, SensorError> cause;
-    // "reading the w1_slave file: {the system's text}", or the sensor error's.
+    // The file, when it was refused for what it is (no regular file, or longer
+    // than any w1_slave file) rather than failing to open or read.
+    std::filesystem::path refused = {};
+    // "reading the w1_slave file: {the system's text}", with a refused file's
+    // path and ": " before that text; or the sensor error's.
     std::string message() const;
 };
 
 class Thermometer {
 public:
+    // The most a w1_slave file may hold. The kernel writes under 100 bytes;
+    // a file longer than this is not its text, and reading on to the end of
+    // one that never ends would fill memory.
+    static constexpr std::size_t max_file_bytes = 4096;
+
     explicit Thermometer(std::filesystem::path path) : path_(std::move(path)) {}
     // The file of the part whose directory is "28-" + serial, as given.
     static Thermometer for_serial(std::string_view serial);
