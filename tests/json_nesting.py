@@ -2,6 +2,8 @@
 import subprocess
 import sys
 
+import trovik._native as native
+
 # Arrays and objects nest this deep in every JSON text the module reads; the bracket that opens one level
 # more is refused.
 LIMIT = 128
@@ -75,3 +77,20 @@ def read_on_a_small_stack(reader, text):
                          encoding="utf-8", timeout=120)
     assert out.returncode == 0, f"the reader died with {out.returncode}: {out.stderr[-2000:]}"
     return out.stdout.rstrip("\n")
+
+
+def assert_refused_past_the_limit(template, kind, deep):
+    """Reads the manifest `template` with its %s nested one level past the limit ("one level too deep") or
+    100,000 levels deep, on a small stack, and checks it is refused at the bracket past the limit, in the words
+    and at the place of the module's own JSON reader."""
+    prefix = template.split("%s")[0]
+    levels = LIMIT + 1 - depth_before(prefix) if deep == "one level too deep" else 100_000
+    text = template % nested(levels, kind)
+    expected = f"codec error: recursion limit exceeded at line 1 column {too_deep_at(text)}"
+    assert read_on_a_small_stack("Profile.from_json", text) == expected
+    try:
+        native.json_to_cbor_bytes(text.encode())
+    except native.TrovikError as error:
+        assert str(error) == expected
+    else:
+        raise AssertionError("the JSON reader took a text nested past its limit")

@@ -4,7 +4,7 @@ import struct
 
 import pytest
 
-from json_nesting import LIMIT, depth_before, nested, read_on_a_small_stack, too_deep_at
+from json_nesting import LIMIT, assert_refused_past_the_limit, depth_before, nested
 from trovik._native import ControlPolicy, PowerScheduleSpec, Profile, Reads, TrovikError
 
 SCHEMA = "https://trovik.dev/schema/profile-1.json"
@@ -97,17 +97,8 @@ NESTING_PLACES = {
 @pytest.mark.parametrize("kind", ["array", "object"])
 @pytest.mark.parametrize("place", NESTING_PLACES)
 @pytest.mark.parametrize("deep", ["one level too deep", "100,000 levels"])
-def test_a_value_nested_past_the_json_limit_is_refused_at_its_bracket(native, place, kind, deep):
-    template = NESTING_PLACES[place]
-    prefix = template.split("%s")[0]
-    levels = LIMIT + 1 - depth_before(prefix) if deep == "one level too deep" else 100_000
-    text = template % nested(levels, kind)
-    expected = f"codec error: recursion limit exceeded at line 1 column {too_deep_at(text)}"
-    assert read_on_a_small_stack("Profile.from_json", text) == expected
-    # The module's own JSON reader refuses the same text in the same words, at the same place.
-    with pytest.raises(TrovikError) as info:
-        native.json_to_cbor_bytes(text.encode())
-    assert str(info.value) == expected
+def test_a_value_nested_past_the_json_limit_is_refused_at_its_bracket(place, kind, deep):
+    assert_refused_past_the_limit(NESTING_PLACES[place], kind, deep)
 
 
 @pytest.mark.parametrize("kind", ["array", "object"])
