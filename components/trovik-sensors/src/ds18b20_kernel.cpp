@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string_view>
 
+#include "trovik/core/descriptor.hpp"
 #include "trovik/core/text.hpp"
 
 namespace trovik::sensors::ds18b20::kernel {
@@ -18,21 +19,6 @@ namespace fs = std::filesystem;
 namespace {
 
 std::error_code last_error() { return {errno, std::generic_category()}; }
-
-// Closes the file on every way out.
-class OpenFile {
-public:
-    explicit OpenFile(int fd) noexcept : fd_(fd) {}
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    ~OpenFile() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Why a file may not be read as a w1_slave file: it is no regular file. A
 // directory keeps the platform's own answer for reading one; anything else
@@ -95,7 +81,7 @@ std::expected<Scratchpad, ThermometerError> Thermometer::read_scratchpad() const
     // that the file checked is the file read. Its size tells nothing: sysfs
     // gives 4096 or 0 for the kernel's short text, so the read itself stops
     // one byte past the most a w1_slave file may hold.
-    const OpenFile file(::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const core::Descriptor file(::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) return failed(last_error());
     struct stat info {};
     if (::fstat(file.get(), &info) != 0) return failed(last_error());

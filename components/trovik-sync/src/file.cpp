@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "trovik/core/descriptor.hpp"
 #include "trovik/core/number_text.hpp"
 #include "trovik/core/text.hpp"
 #include "trovik/sync/memory.hpp"
@@ -19,33 +20,11 @@
 namespace trovik::sync {
 namespace {
 
+using core::Descriptor;
+
 constexpr std::uint64_t last_number = std::numeric_limits<std::uint64_t>::max();
 
 std::error_code last_error() { return {errno, std::system_category()}; }
-
-// Closes a descriptor on every path out of a function.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) noexcept : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const noexcept { return fd_; }
-    bool valid() const noexcept { return fd_ >= 0; }
-    // Closes now and reports the failure. Linux releases the descriptor even
-    // when close is interrupted, so EINTR is not a failure.
-    std::error_code close() noexcept {
-        int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0 && errno != EINTR) return last_error();
-        return {};
-    }
-
-private:
-    int fd_;
-};
 
 int open_retrying(const char* path, int flags, mode_t mode = 0) {
     for (;;) {
