@@ -94,3 +94,19 @@ def assert_refused_past_the_limit(template, kind, deep):
         assert str(error) == expected
     else:
         raise AssertionError("the JSON reader took a text nested past its limit")
+
+
+def assert_read_whole_at_the_limit(template, kind, refusal):
+    """Reads the manifest `template` with its %s nested exactly to the limit, which the module's own JSON reader
+    takes, and checks the value is read whole and only then refused: `refusal(end)` is the expected text for a
+    value that ends at column `end`."""
+    prefix = template.split("%s")[0]
+    value = nested(LIMIT - depth_before(prefix), kind)
+    text = template % value
+    native.json_to_cbor_bytes(text.encode())  # the limit itself is no refusal
+    try:
+        native.Profile.from_json(text)
+    except native.TrovikError as error:
+        assert str(error) == refusal(len(prefix) + len(value))
+    else:
+        raise AssertionError("a value of no known shape was taken")

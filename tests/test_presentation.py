@@ -5,7 +5,7 @@ import struct
 
 import pytest
 
-from json_nesting import LIMIT, assert_refused_past_the_limit, depth_before, nested
+from json_nesting import assert_read_whole_at_the_limit, assert_refused_past_the_limit
 from trovik._native import ControlPolicy, ElementSpec, PowerScheduleSpec, Presentation, Profile, Theme, TrovikError
 
 VIZ = ["spark", "gauge", "dial", "bar", "thermometer", "droplet", "battery", "wind", "sun", "wave", "switch", "valve",
@@ -254,16 +254,11 @@ def test_a_message_nested_past_the_json_limit_is_refused_at_its_bracket(place, k
 
 @pytest.mark.parametrize("kind", ["array", "object"])
 @pytest.mark.parametrize("place", NESTED_MESSAGES)
-def test_a_message_nested_to_the_json_limit_is_read_whole_then_refused_as_no_text(native, place, kind):
+def test_a_message_nested_to_the_json_limit_is_read_whole_then_refused_as_no_text(place, kind):
     template, closed = NESTED_MESSAGES[place]
-    prefix = template.split("%s")[0]
-    value = nested(LIMIT - depth_before(prefix), kind)
-    text = template % value
-    native.json_to_cbor_bytes(text.encode())  # the limit itself is no refusal
-    with pytest.raises(TrovikError) as info:
-        Profile.from_json(text)
-    assert str(info.value) == ("codec error: data did not match any variant of untagged enum LocalizedText at line 1 "
-                               f"column {len(prefix) + len(value) + len(closed)}")
+    assert_read_whole_at_the_limit(
+        template, kind, lambda end: "codec error: data did not match any variant of untagged enum LocalizedText at "
+                                    f"line 1 column {end + len(closed)}")
 
 
 def test_the_fridge_monitor_presents_its_elements_and_messages():
