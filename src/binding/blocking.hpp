@@ -6,7 +6,6 @@
 // on meanwhile, and taken back before the result is converted. The work must
 // not touch a Python object. Take an object's own mutex inside the work, never
 // around it: the lock order is "interpreter lock, then nothing".
-#include <cxxabi.h>
 #include <unistd.h>
 
 #include <type_traits>
@@ -24,12 +23,14 @@ std::invoke_result_t<Work&> without_gil(Work&& work) {
         ~Released() {
             try {
                 PyEval_RestoreThread(state);
-            } catch (abi::__forced_unwind&) {
+            } catch (...) {
                 // Once the interpreter is finalising, a daemon thread that asks
-                // for the lock back is ended by unwinding its stack. That
-                // unwinding can neither leave this destructor nor safely run
-                // the frames above, which would drop Python objects without the
-                // lock; the thread waits here instead until the process exits.
+                // for the lock back is ended by unwinding its stack (the only
+                // exception that can come out of the C call, and one with no
+                // object to bind, so it is caught as any). That unwinding can
+                // neither leave this destructor nor safely run the frames
+                // above, which would drop Python objects without the lock; the
+                // thread waits here instead until the process exits.
                 for (;;)
                     pause();
             }
