@@ -196,11 +196,7 @@ bool Reader::skip() {
             if (more) {
                 if (close == ']') break;
                 std::string key;
-                if (!lex_.read_string(key)) return false;
-                const auto colon = lex_.peek_token();
-                if (!colon) return lex_.fail("EOF while parsing an object");
-                if (*colon != ':') return lex_.fail("expected `:`");
-                lex_.advance();
+                if (!lex_.read_string(key) || !colon()) return false;
                 break;
             }
             if (!(close == ']' ? end_array(true) : end_object(true))) return false;
@@ -248,6 +244,14 @@ bool Reader::next_member(bool& first, bool& more, char close) {
     if (*c == close) return lex_.fail("trailing comma");
     if (!list && *c != '"') return lex_.fail("key must be a string");
     more = true;
+    return true;
+}
+
+bool Reader::colon() {
+    const auto c = lex_.peek_token();
+    if (!c) return lex_.fail("EOF while parsing an object");
+    if (*c != ':') return lex_.fail("expected `:`");
+    lex_.advance();
     return true;
 }
 
@@ -322,18 +326,7 @@ bool Reader::map(std::vector<std::string>& keys, FieldReader read_value) {
         bool more = false;
         bool read = next_member(first, more, '}');
         if (read && more) {
-            read = lex_.read_string(keys.emplace_back());
-            if (read) {
-                const auto colon = lex_.peek_token();
-                if (!colon)
-                    read = lex_.fail("EOF while parsing an object");
-                else if (*colon != ':')
-                    read = lex_.fail("expected `:`");
-                else {
-                    lex_.advance();
-                    read = read_value(keys.size() - 1);
-                }
-            }
+            read = lex_.read_string(keys.emplace_back()) && colon() && read_value(keys.size() - 1);
         }
         if (!read) {
             end_object(false);
@@ -395,10 +388,7 @@ bool Reader::record_object(const RecordShape& shape, FieldReader read_field) {
             ++index;
         if (index == shape.keys.size()) return refuse(unknown_field(key, shape.keys));
         if (seen[index]) return refuse("duplicate field `" + key + "`");
-        const auto colon = lex_.peek_token();
-        if (!colon) return lex_.fail("EOF while parsing an object");
-        if (*colon != ':') return lex_.fail("expected `:`");
-        lex_.advance();
+        if (!colon()) return false;
         seen[index] = true;
         if (!read_field(index)) return false;
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "trovik/radios/sx127x/registers.hpp"
+
 namespace trovik::radios::sim {
 
 namespace {
@@ -183,7 +185,7 @@ void Sx127xModel::transmit(Air& air) {
     to_standby();
 }
 
-std::int32_t Sx127xModel::rssi_offset() const { return tuning().frequency_hz >= 525000001 ? 157 : 164; }
+std::int32_t Sx127xModel::rssi_offset() const { return sx127x::high_band(tuning().frequency_hz) ? 157 : 164; }
 
 std::uint8_t Sx127xModel::level_byte(lora::Decibels level) const {
     // Whole decibels above -offset dBm, halves rounded up.

@@ -141,6 +141,8 @@ private:
     // Takes the bracket that opens an array or object, one level deeper, or
     // refuses it there when that level is past the limit.
     bool open();
+    // Takes the colon after a member's key.
+    bool colon();
     bool end_array(bool report);
     bool end_object(bool report);
     // Gives a pending refusal the position reading stands at.
