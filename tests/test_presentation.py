@@ -261,6 +261,29 @@ def test_a_message_nested_to_the_json_limit_is_read_whole_then_refused_as_no_tex
                                     f"line 1 column {end + len(closed)}")
 
 
+# An element up to its graphic, in both record forms; each cut below ends where an enum value or the unit
+# value under a variant's name should stand.
+ELEMENT_HEAD = MANIFEST_HEAD + '{"elements":[{"key":"t","unit":"u","label":"l",'
+ELEMENT_ARRAY_HEAD = MANIFEST_HEAD + '{"elements":[["t","u","l",null,'
+
+
+@pytest.mark.parametrize("blank", ["", "  "], ids=["at the colon", "after white space"])
+@pytest.mark.parametrize("text", [
+    ELEMENT_HEAD + '"viz":',
+    ELEMENT_HEAD + '"viz":{"gauge":',
+    ELEMENT_HEAD + '"scope":',
+    ELEMENT_HEAD + '"scope":{"links":',
+    ELEMENT_HEAD + '"scope":{"always":',
+    ELEMENT_ARRAY_HEAD,
+    ELEMENT_ARRAY_HEAD + '"gauge",null,false,',
+], ids=["viz", "viz unit", "scope", "scope links", "scope unit", "viz in an array", "scope in an array"])
+def test_a_manifest_that_ends_where_a_graphic_or_scope_should_stand_is_refused_at_its_end(text, blank):
+    text += blank
+    with pytest.raises(TrovikError) as info:
+        Profile.from_json(text)
+    assert str(info.value) == f"codec error: EOF while parsing a value at line 1 column {len(text)}"
+
+
 def test_the_fridge_monitor_presents_its_elements_and_messages():
     p = Profile.vaccine_fridge_monitor().presentation
     assert [(e.key, e.unit, e.viz, e.band, e.stat, e.state) for e in p.elements] == [

@@ -4,6 +4,7 @@ import struct
 
 import pytest
 
+from json_cuts import assert_every_cut_is_refused_at_its_end
 from json_nesting import assert_read_whole_at_the_limit, assert_refused_past_the_limit
 from trovik._native import ControlPolicy, PowerScheduleSpec, Profile, Reads, TrovikError
 
@@ -107,6 +108,27 @@ def test_a_value_nested_to_the_json_limit_is_read_whole_then_refused_as_no_param
     assert_read_whole_at_the_limit(
         NESTING_PLACES[place], kind,
         lambda end: f"codec error: data did not match any variant of untagged enum Param at line 1 column {end}")
+
+
+# A manifest in every form the reader takes: records as objects and as arrays, null for what is absent, each
+# graphic and scope bare and as an object naming its variant, numbers with fractions, signs and exponents.
+EVERY_FORM = (
+    '{"$schema":"https://trovik.dev/schema/profile-1.json","name":"x","description":null,'
+    '"reads":["level","metre"],"topic":"a/b",'
+    '"control":{"kind":"setpoint","setpoint":4.5,"hysteresis":0.5,"cooling":true,"safe_band":2e0},'
+    '"power":[60,300,900,0.5],'
+    '"presentation":{"elements":['
+    '{"key":"t","unit":"u","label":"l","labels":{"sw":"x"},"viz":{"gauge":null},"band":[-1,6.5],"stat":false,'
+    '"scope":{"links":["lora"]},"span":true,"value":null,"state":"state.x"},'
+    '["k","u","l",null,"dial",null,true,"always"],'
+    '{"key":"m","unit":"u","label":"l","viz":"bar","scope":{"always":null},"value":-0.25}],'
+    '"theme":{"accent":"#fff","ok":null},"messages":{"state.x":"X","event.y":{"en":"Y"}}}}')
+
+
+@pytest.mark.parametrize("text", [EVERY_FORM, Profile.vaccine_fridge_monitor().to_json()],
+                         ids=["every form on one line", "a written manifest"])
+def test_a_manifest_cut_short_anywhere_is_refused_at_its_end(text):
+    assert_every_cut_is_refused_at_its_end(Profile.from_json, text)
 
 
 def test_a_custom_kind_keeps_its_parameters_through_a_round_trip():

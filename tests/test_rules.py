@@ -6,6 +6,7 @@ import struct
 
 import pytest
 
+from json_cuts import assert_every_cut_is_refused_at_its_end
 from json_nesting import LIMIT, nested, read_on_a_small_stack
 from trovik._native import RuleAction, RuleEvaluator, RuleFired, TrovikError
 
@@ -126,6 +127,21 @@ def test_refusals_are_codec_errors(text, message):
 @pytest.mark.parametrize("text", ["not json", '{"rules": [', '{"rules": []} extra', ""])
 def test_text_that_is_not_json_is_refused_with_the_reader_position(text):
     assert re.search(r" at line \d+ column \d+$", codec_error(text))
+
+
+# A rule file in every form the reader takes: records as objects and as arrays, null for what is absent,
+# escapes in texts, numbers with fractions, signs and exponents.
+EVERY_FORM = (
+    '{"$schema":"https://trovik.dev/schema/rules-1.json","rules":['
+    '{"name":"high","when":{"topic":"tank/level","above":30.5,"below":null,"hysteresis":2e0},'
+    '"then":[{"drive":"pump","on":true}],"otherwise":[{"publish":"log","payload":"tank \\"ok\\" \\u00e9"}]},'
+    '["low",["tank/level",null,-1.5],[[null,null,"log","low"]],[]]]}')
+
+
+@pytest.mark.parametrize("text", [EVERY_FORM, RuleEvaluator.from_json(EVERY_FORM).to_json()],
+                         ids=["every form on one line", "a written file"])
+def test_a_rule_file_cut_short_anywhere_is_refused_at_its_end(text):
+    assert_every_cut_is_refused_at_its_end(RuleEvaluator.from_json, text)
 
 
 RULE_HEAD = '{"rules":[{"name":"a","when":{"topic":"t","above":'

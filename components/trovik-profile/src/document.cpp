@@ -61,8 +61,11 @@ void Reader::place() {
 bool Reader::eof_value() { return lex_.fail("EOF while parsing a value"); }
 
 bool Reader::invalid_type(std::string_view expected) {
+    // A document that ends where a value should stand has no value to name.
+    const auto c = lex_.peek_token();
+    if (!c) return eof_value();
     std::string unexpected;
-    switch (*lex_.peek_token()) {
+    switch (*c) {
         case 'n':
             if (!lex_.read_literal("null")) return false;
             unexpected = "null";
@@ -85,8 +88,7 @@ bool Reader::invalid_type(std::string_view expected) {
         case '[': unexpected = "sequence"; break;
         case '{': unexpected = "map"; break;
         default: {
-            const char c = *lex_.peek_token();
-            if (c != '-' && !is_digit(c)) return lex_.fail("expected value");
+            if (*c != '-' && !is_digit(*c)) return lex_.fail("expected value");
             core::json::Number n;
             if (!lex_.read_number(n)) return false;
             unexpected = unexpected_number(n);

@@ -62,6 +62,18 @@ TEST_CASE("a record of one key counts its one element") {
     CHECK(value == "v");
 }
 
+TEST_CASE("a value of the wrong type is named; the end of the text where it should stand is refused as such") {
+    const auto refusal = [](std::string_view text) {
+        Reader in(text);
+        CHECK_FALSE(in.wrong_type("enum Viz"));
+        return in.error();
+    };
+    CHECK(refusal("null") == "invalid type: null, expected enum Viz at line 1 column 4");
+    CHECK(refusal(" [1]") == "invalid type: sequence, expected enum Viz at line 1 column 1");
+    CHECK(refusal("") == "EOF while parsing a value at line 1 column 0");
+    CHECK(refusal("\n  ") == "EOF while parsing a value at line 2 column 2");
+}
+
 TEST_CASE("values nest at most 128 levels, counted from the document, whatever reads them") {
     const auto arrays = [](std::size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); };
     static constexpr std::string_view keys[] = {"any"};

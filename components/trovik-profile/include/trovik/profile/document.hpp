@@ -120,7 +120,8 @@ public:
     bool refuse_here(std::string message);
 
     // Refuses the value reading stands before as not being `expected`
-    // ("invalid type: null, expected enum Viz").
+    // ("invalid type: null, expected enum Viz"), or the end of the text where
+    // that value should stand ("EOF while parsing a value").
     bool wrong_type(std::string_view expected) { return invalid_type(expected); }
 
     // After the document: anything but white space is refused.
