@@ -10,8 +10,6 @@
 namespace trovik::profile::document {
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 // A number as a wrong-typed value shows it: integers as written, floats with
 // their point ("floating point `1.0`").
 std::string unexpected_number(const core::json::Number& n) {
@@ -88,7 +86,7 @@ bool Reader::invalid_type(std::string_view expected) {
         case '[': unexpected = "sequence"; break;
         case '{': unexpected = "map"; break;
         default: {
-            if (*c != '-' && !is_digit(*c)) return lex_.fail("expected value");
+            if (!starts_number(c)) return lex_.fail("expected value");
             core::json::Number n;
             if (!lex_.read_number(n)) return false;
             unexpected = unexpected_number(n);
@@ -104,24 +102,19 @@ bool Reader::null_or(bool& is_null) {
 }
 
 bool Reader::string(std::string& out) {
-    const auto c = lex_.peek_token();
-    if (!c) return eof_value();
-    if (*c != '"') return invalid_type("a string");
+    if (lex_.peek_token() != '"') return invalid_type("a string");
     return lex_.read_string(out);
 }
 
 bool Reader::boolean(bool& out) {
     const auto c = lex_.peek_token();
-    if (!c) return eof_value();
-    if (*c == 't') return lex_.read_literal("true") && (out = true, true);
-    if (*c == 'f') return lex_.read_literal("false") && (out = false, true);
+    if (c == 't') return lex_.read_literal("true") && (out = true, true);
+    if (c == 'f') return lex_.read_literal("false") && (out = false, true);
     return invalid_type("a boolean");
 }
 
 bool Reader::f32(float& out) {
-    const auto c = lex_.peek_token();
-    if (!c) return eof_value();
-    if (*c != '-' && !is_digit(*c)) return invalid_type("f32");
+    if (!starts_number(lex_.peek_token())) return invalid_type("f32");
     core::json::Number n;
     if (!lex_.read_number(n)) return false;
     // Integers narrow straight to the nearest float; IEEE conversion turns a
@@ -131,16 +124,12 @@ bool Reader::f32(float& out) {
 }
 
 bool Reader::number(core::json::Number& out) {
-    const auto c = lex_.peek_token();
-    if (!c) return eof_value();
-    if (*c != '-' && !is_digit(*c)) return invalid_type("a number");
+    if (!starts_number(lex_.peek_token())) return invalid_type("a number");
     return lex_.read_number(out);
 }
 
 bool Reader::u64(std::uint64_t& out) {
-    const auto c = lex_.peek_token();
-    if (!c) return eof_value();
-    if (*c != '-' && !is_digit(*c)) return invalid_type("u64");
+    if (!starts_number(lex_.peek_token())) return invalid_type("u64");
     core::json::Number n;
     if (!lex_.read_number(n)) return false;
     if (const auto* u = std::get_if<std::uint64_t>(&n)) {
@@ -184,7 +173,7 @@ bool Reader::skip() {
                 first = true;
                 break;
             default: {
-                if (*c != '-' && !is_digit(*c)) return lex_.fail("expected value");
+                if (!starts_number(c)) return lex_.fail("expected value");
                 core::json::Number n;
                 if (!lex_.read_number(n)) return false;
             }
@@ -301,9 +290,7 @@ bool Reader::end_object(bool report) {
 }
 
 bool Reader::array(FieldReader read_element) {
-    const auto c = lex_.peek_token();
-    if (!c) return eof_value();
-    if (*c != '[') return invalid_type("a sequence");
+    if (lex_.peek_token() != '[') return invalid_type("a sequence");
     if (!open()) return false;
     bool first = true;
     for (std::size_t i = 0;; ++i) {
@@ -319,9 +306,7 @@ bool Reader::array(FieldReader read_element) {
 }
 
 bool Reader::map(std::vector<std::string>& keys, FieldReader read_value) {
-    const auto c = lex_.peek_token();
-    if (!c) return eof_value();
-    if (*c != '{') return invalid_type("a map");
+    if (lex_.peek_token() != '{') return invalid_type("a map");
     if (!open()) return false;
     bool first = true;
     for (;;) {
@@ -342,15 +327,14 @@ bool Reader::map(std::vector<std::string>& keys, FieldReader read_value) {
 
 bool Reader::record(const RecordShape& shape, FieldReader read_field) {
     const auto c = lex_.peek_token();
-    if (!c) return eof_value();
-    if (*c == '[') {
+    if (c == '[') {
         if (!open()) return false;
         if (record_array(shape, read_field)) return end_array(true);
         end_array(false);
         place();
         return false;
     }
-    if (*c == '{') {
+    if (c == '{') {
         if (!open()) return false;
         if (record_object(shape, read_field)) return end_object(true);
         end_object(false);

@@ -232,7 +232,7 @@ private:
                 if (!in_.string(value.emplace<std::string>())) return false;
             } else if (c == 't' || c == 'f') {
                 if (!in_.boolean(value.emplace<bool>())) return false;
-            } else if (c && (*c == '-' || (*c >= '0' && *c <= '9'))) {
+            } else if (document::starts_number(c)) {
                 core::json::Number n;
                 if (!in_.number(n)) return false;
                 value = std::visit([](auto v) { return static_cast<double>(v); }, n);

@@ -40,6 +40,12 @@ std::string unknown_field(std::string_view key, std::span<const std::string_view
 // "`a` or `b`", "one of `a`, `b`, `c`".
 std::string expected_names(std::span<const std::string_view> names);
 
+// Whether the byte `Reader::peek` gave starts a JSON number (a minus sign or
+// a digit); nothing, at the end of the text, does not.
+constexpr bool starts_number(std::optional<char> next) {
+    return next && (*next == '-' || core::json::is_ascii_digit(*next));
+}
+
 // A small callable reference, so that records read through one non-template
 // function whatever reads their fields.
 class FieldReader {
